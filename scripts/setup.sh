@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# Installs every Debian package that the build, the tests and the screenshots need (only what is
+# missing), then configures and builds into build/. Safe to run again; asks nothing.
+set -euo pipefail
+here=$(cd "$(dirname "$0")/.." && pwd)
+packages=(cmake g++ ninja-build libgtest-dev libgmock-dev qt6-base-dev xvfb xauth
+          fonts-ipafont-gothic imagemagick trayer)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  sudo=""
+  [ "$(id -u)" -eq 0 ] || sudo="sudo"
+  export DEBIAN_FRONTEND=noninteractive
+  $sudo apt-get update -qq
+  $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+build_type=${BUILD_TYPE:-RelWithDebInfo}
+cmake -S "$here" -B "$here/build" -G Ninja -DCMAKE_BUILD_TYPE="$build_type" ${CMAKE_ARGS:-}
+cmake --build "$here/build" -j "$(nproc)"

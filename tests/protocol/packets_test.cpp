@@ -1,0 +1,142 @@
+// Packet layouts, byte for byte.
+#include "protocol/packets.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace tovi {
+namespace {
+
+TEST(Packets, IntegersAreLittleEndianTwosComplement) {
+    char b[4];
+    putInt32(b, 0x01020304);
+    EXPECT_EQ(std::string(b, 4), std::string("\x04\x03\x02\x01", 4));
+    putInt32(b, -2);
+    EXPECT_EQ(std::string(b, 4), std::string("\xfe\xff\xff\xff", 4));
+    EXPECT_EQ(getInt32(b), -2);
+}
+
+TEST(Packets, ATwentyByteNameTravelsWithoutANulAndComesBackWhole) {
+    const char* name = "ABCDEFGHIJKLMNOPQRST";  // exactly 20 bytes
+    char body[LOGIN_BODY_SIZE + 4];
+    std::memset(body, 'X', sizeof body);
+    EXPECT_EQ(buildLogin(body, name), 20u);
+    EXPECT_EQ(std::string(body, 20), name);
+    EXPECT_EQ(body[20], 'X');  // nothing written past the field
+    char back[NAME_BUFFER_SIZE];
+    ASSERT_TRUE(parseLogin(body, 20, back));
+    EXPECT_STREQ(back, name);
+    // A longer name is cut to the field, a shorter one padded with NUL bytes.
+    buildLogin(body, "ABCDEFGHIJKLMNOPQRSTUVW");
+    EXPECT_EQ(std::string(body, 20), name);
+    buildLogin(body, "\x93\xfa\x96\x7b");  // cp932 text
+    EXPECT_EQ(std::string(body, 20), std::string("\x93\xfa\x96\x7b", 4) + std::string(16, '\0'));
+    EXPECT_FALSE(parseLogin(body, 21, back));
+}
+
+TEST(Packets, MailHeaderFieldsSitAtTheirOffsets) {
+    char body[MAX_MAIL_BODY];
+    std::string text = "[Subject]:_[t]_b";
+    size_t n = buildMail(body, SEND_TO_GROUP, "user", "group", MAIL_MESSAGE, "me", 12345,
+                         text.data(), text.size());
+    ASSERT_EQ(n, 72 + text.size());
+    EXPECT_EQ(getInt32(body), SEND_TO_GROUP);
+    EXPECT_EQ(std::string(body + 4, 4), "user");
+    EXPECT_EQ(body[8], '\0');
+    EXPECT_EQ(std::string(body + 24, 5), "group");
+    EXPECT_EQ(getInt32(body + 44), MAIL_MESSAGE);
+    EXPECT_EQ(std::string(body + 48, 2), "me");
+    EXPECT_EQ(getInt32(body + 68), 12345);
+    EXPECT_EQ(std::string(body + 72, text.size()), text);
+
+    MailRequest req;
+    ASSERT_TRUE(parseMailRequest(body, n, req));
+    EXPECT_EQ(req.sendType, SEND_TO_GROUP);
+    EXPECT_STREQ(req.destUser, "user");
+    EXPECT_STREQ(req.destGroup, "group");
+    EXPECT_EQ(req.payload, body + 44);
+    EXPECT_EQ(req.payloadLength, n - 44);
+}
+
+TEST(Packets, MailBoundsAreChecked) {
+    static char body[MAX_MAIL_BODY + 8];
+    std::string text(MAX_MAIL_BODY - 72, 'a');
+    EXPECT_EQ(buildMail(body, 1, "u", "", 0, "s", 1, text.data(), text.size()), MAX_MAIL_BODY);
+    text.push_back('a');
+    EXPECT_EQ(buildMail(body, 1, "u", "", 0, "s", 1, text.data(), text.size()), 0u);
+    MailRequest req;
+    EXPECT_TRUE(parseMailRequest(body, 44, req));
+    EXPECT_EQ(req.payloadLength, 0u);
+    EXPECT_FALSE(parseMailRequest(body, 43, req));
+    EXPECT_TRUE(parseMailRequest(body, MAX_MAIL_BODY, req));
+    EXPECT_FALSE(parseMailRequest(body, MAX_MAIL_BODY + 1, req));
+}
+
+TEST(Packets, AReadNoticeIs72BytesAndItsDeliveryIs32) {
+    char body[MAIL_HEADER_SIZE];
+    ASSERT_EQ(buildReadNotice(body, "author", "reader", 1700000000), 72u);
+    EXPECT_EQ(getInt32(body), SEND_TO_USER);
+    EXPECT_EQ(std::string(body + 24, 20), std::string(20, '\0'));
+    EXPECT_EQ(getInt32(body + 44), MAIL_READ_NOTICE);
+    MailRequest req;
+    ASSERT_TRUE(parseMailRequest(body, 72, req));
+    EXPECT_STREQ(req.destUser, "author");
+
+    char delivery[64];
+    size_t d = buildDelivery(delivery, 42, req.payload, req.payloadLength);
+    ASSERT_EQ(d, 32u);
+    Delivery got;
+    ASSERT_TRUE(parseDelivery(delivery, d, got));
+    EXPECT_EQ(got.time, 42);
+    EXPECT_EQ(got.kind, MAIL_READ_NOTICE);
+    EXPECT_STREQ(got.sender, "reader");
+    EXPECT_EQ(got.token, 1700000000);
+    EXPECT_EQ(got.textLength, 0u);
+    EXPECT_FALSE(parseDelivery(delivery, 31, got));
+}
+
+TEST(Packets, RegistryBodiesRoundTrip) {
+    char body[64];
+    ASSERT_EQ(buildRegister(body, "name", "ABCDEFGHIJKLMNOPQRST"), 40u);
+    NamePair pair;
+    ASSERT_TRUE(parseNamePair(body, 40, pair));
+    EXPECT_STREQ(pair.name, "name");
+    EXPECT_STREQ(pair.group, "ABCDEFGHIJKLMNOPQRST");
+    EXPECT_FALSE(parseNamePair(body, 39, pair));
+    EXPECT_FALSE(parseNamePair(body, 41, pair));
+
+    ASSERT_EQ(buildUserListReq(body, USERLIST_FILTER_GROUP, "g"), 24u);
+    UserListRequest req;
+    ASSERT_TRUE(parseUserListRequest(body, 24, req));
+    EXPECT_EQ(req.filter, 1);
+    EXPECT_STREQ(req.group, "g");
+    EXPECT_FALSE(parseUserListRequest(body, 23, req));
+
+    char list[2 * USERLIST_RECORD_SIZE];
+    buildUserRecord(list, 1, "a", "g1");
+    buildUserRecord(list + 44, 0, "b", "g2");
+    UserRecord rec;
+    ASSERT_TRUE(parseUserRecord(list, 88, 1, rec));
+    EXPECT_EQ(rec.connected, 0);
+    EXPECT_STREQ(rec.name, "b");
+    EXPECT_STREQ(rec.group, "g2");
+    EXPECT_FALSE(parseUserRecord(list, 88, 2, rec));
+    EXPECT_EQ(userRecordCount(0), 0u);
+
+    ResultBody result;
+    buildResult(body, 1, 3);
+    ASSERT_TRUE(parseResult(body, 8, result));
+    EXPECT_EQ(result.failed, 1);
+    EXPECT_EQ(result.reason, 3);
+    EXPECT_FALSE(parseResult(body, 7, result));
+}
+
+TEST(Packets, FrameHeaderIsTypeThenLength) {
+    char h[8];
+    EXPECT_EQ(putFrameHeader(h, PKT_MAIL_RESULT, 8), 8u);
+    EXPECT_EQ(std::string(h, 8), std::string("\x33\0\0\0\x08\0\0\0", 8));
+}
+
+}  // namespace
+}  // namespace tovi

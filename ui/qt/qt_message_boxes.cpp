@@ -1,0 +1,47 @@
+#include "ui/qt/qt_message_boxes.h"
+
+#include <QApplication>
+#include <QMessageBox>
+#include <QMetaObject>
+#include <QThread>
+
+#include "platform/cp932.h"
+
+namespace tovi {
+
+QString qStringFromCp932(const std::string& cp932) {
+    return QString::fromStdString(cp932ToUtf8Lossy(cp932));
+}
+
+CQtMessageBoxes::CQtMessageBoxes(QString caption) : m_caption(std::move(caption)) {}
+
+int CQtMessageBoxes::showOnGuiThread(const std::string& text, int buttons) {
+    QMessageBox box(QMessageBox::Warning, m_caption, qStringFromCp932(text),
+                    buttons == MB_OKCANCEL ? (QMessageBox::Ok | QMessageBox::Cancel)
+                                           : QMessageBox::Ok);
+    box.setDefaultButton(QMessageBox::Ok);
+    int r = box.exec();
+    return r == QMessageBox::Ok ? IDOK : IDCANCEL;
+}
+
+int CQtMessageBoxes::show(const std::string& text, int buttons) {
+    QCoreApplication* app = QCoreApplication::instance();
+    if (app == nullptr) return IDOK;
+    if (QThread::currentThread() == app->thread()) return showOnGuiThread(text, buttons);
+    int answer = IDOK;
+    QMetaObject::invokeMethod(
+        app, [&] { answer = showOnGuiThread(text, buttons); }, Qt::BlockingQueuedConnection);
+    return answer;
+}
+
+void CQtMessageBoxes::beep() {
+    QCoreApplication* app = QCoreApplication::instance();
+    if (app == nullptr) return;
+    if (QThread::currentThread() == app->thread()) {
+        QApplication::beep();
+    } else {
+        QMetaObject::invokeMethod(app, [] { QApplication::beep(); }, Qt::QueuedConnection);
+    }
+}
+
+}  // namespace tovi
