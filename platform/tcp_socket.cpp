@@ -82,7 +82,12 @@ bool CTcpSocket::connect(const char* host, uint16_t port, int timeoutMs) {
         setNonBlocking(fd, true);
         int r = ::connect(fd, a->ai_addr, a->ai_addrlen);
         if (r != 0 && errno == EINPROGRESS) {
-            int ev = pollFor(fd, POLLOUT, timeoutMs);
+            // Wait in short slices so that interrupt() from another thread is seen.
+            int64_t until = monotonicMs() + timeoutMs;
+            int ev = 0;
+            while (ev == 0 && !m_interrupted.load() && monotonicMs() < until)
+                ev = pollFor(fd, POLLOUT, 100);
+            if (m_interrupted.load()) ev = -1;
             int err = 0;
             socklen_t len = sizeof err;
             if (ev > 0 && getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) == 0 && err == 0) r = 0;
