@@ -1,0 +1,91 @@
+#include "platform/cp932.h"
+
+#include <gtest/gtest.h>
+
+namespace tovi {
+namespace {
+
+std::string toCp932(const std::string& utf8) {
+    std::string out = "unset";
+    EXPECT_TRUE(utf8ToCp932(utf8, out)) << utf8;
+    return out;
+}
+
+TEST(Cp932Test, MicrosoftTableCharacters) {
+    struct Case {
+        const char* utf8;
+        const char* cp932;
+    } cases[] = {
+        {"～", "\x81\x60"},               // U+FF5E, the wave dash people type
+        {"－", "\x81\x7C"},               // U+FF0D
+        {"＼", "\x81\x5F"},               // U+FF3C
+        {"①", "\x87\x40"},               // NEC row 13
+        {"㈱", "\x87\x8A"},               // NEC row 13
+        {"ｿｹｯﾄ", "\xBF\xB9\xAF\xC4"},    // half-width katakana: one byte each
+        {"Tovi ~\\", "Tovi ~\\"},         // ASCII stays ASCII, 0x5C and 0x7E included
+        {"東京", "\x93\x8C\x8B\x9E"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(toCp932(c.utf8), c.cp932) << c.utf8;
+        std::string back;
+        ASSERT_TRUE(cp932ToUtf8(c.cp932, back)) << c.utf8;
+        EXPECT_EQ(back, c.utf8);
+    }
+}
+
+TEST(Cp932Test, MixedTextRoundTripsAndCounts) {
+    const std::string text = "会議室A ｿｹｯﾄ ～① 12:00 (㈱トヴィ)";
+    std::string cp;
+    ASSERT_TRUE(utf8ToCp932(text, cp));
+    std::string back;
+    ASSERT_TRUE(cp932ToUtf8(cp, back));
+    EXPECT_EQ(back, text);
+    EXPECT_EQ(cp932ByteCount(text), static_cast<long>(cp.size()));
+    EXPECT_EQ(cp932ByteCount("aあｱ"), 4);
+    EXPECT_EQ(cp932ByteCount(""), 0);
+    // Long enough to need several rounds of the conversion buffer.
+    std::string longText;
+    for (int i = 0; i < 3000; ++i) longText += "漢字ｶﾅ";
+    EXPECT_EQ(cp932ByteCount(longText), 3000L * 6);
+}
+
+TEST(Cp932Test, RefusesWhatCp932CannotHold) {
+    for (const char* bad : {"€", "😀", "price 5€", "ok😀", "\xC3", "\xFF\xFE", "\xED\xA0\x80"}) {
+        std::string out = "unchanged";
+        EXPECT_FALSE(utf8ToCp932(bad, out)) << bad;
+        EXPECT_EQ(out, "unchanged");
+        EXPECT_EQ(cp932ByteCount(bad), -1) << bad;
+    }
+    // glibc's table folds U+00A5 onto the backslash byte instead of refusing it.
+    EXPECT_EQ(toCp932("¥"), "\\");
+
+    for (const char* bad : {"\x81", "a\x80", "\xA0", "\xFD\x40", "\x82"}) {
+        std::string out = "unchanged";
+        EXPECT_FALSE(cp932ToUtf8(bad, out)) << bad;
+        EXPECT_EQ(out, "unchanged");
+    }
+    EXPECT_EQ(cp932ToUtf8Lossy("a\x80" "b\x82\xA0" "c\x81"), "a\uFFFDbあc\uFFFD");
+}
+
+TEST(Cp932Test, PrefixNeverEndsInsideADoubleByteCharacter) {
+    const std::string text = toCp932("aあb");  // 61 82 A0 62
+    EXPECT_EQ(cp932PrefixLength(text, 0), 0u);
+    EXPECT_EQ(cp932PrefixLength(text, 1), 1u);
+    EXPECT_EQ(cp932PrefixLength(text, 2), 1u);
+    EXPECT_EQ(cp932PrefixLength(text, 3), 3u);
+    EXPECT_EQ(cp932PrefixLength(text, 100), 4u);
+    // "＝" is 81 81: its second byte is in the lead range too and must not start a character.
+    const std::string eq = toCp932("＝＝a");
+    ASSERT_EQ(eq, "\x81\x81\x81\x81" "a");
+    EXPECT_EQ(cp932PrefixLength(eq, 3), 2u);
+    EXPECT_EQ(cp932PrefixLength(eq, 5), 5u);
+    EXPECT_EQ(cp932PrefixLength(toCp932("＝a"), 2), 2u);
+    EXPECT_EQ(cp932PrefixLength(toCp932("a亜b"), 3), 3u);  // 61 88 9F 62
+    // Half-width katakana (A1-DF) are single bytes.
+    EXPECT_EQ(cp932PrefixLength(toCp932("ｿｹｯﾄ"), 3), 3u);
+    EXPECT_TRUE(isCp932LeadByte(0xE0) && isCp932LeadByte(0xFC) && isCp932LeadByte(0x9F));
+    EXPECT_FALSE(isCp932LeadByte(0x80) || isCp932LeadByte(0xA0) || isCp932LeadByte(0xDF));
+}
+
+}  // namespace
+}  // namespace tovi

@@ -1,0 +1,178 @@
+#include "platform/ini_file.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <climits>
+#include <filesystem>
+
+#include "platform/cp932.h"
+#include "platform/file.h"
+
+namespace tovi {
+namespace {
+
+class IniFileTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char tmpl[] = "/tmp/tovi_ini_XXXXXX";
+        ASSERT_NE(mkdtemp(tmpl), nullptr);
+        m_dir = tmpl;
+        m_path = m_dir + "/tovi.ini";
+    }
+    void TearDown() override {
+        CFileFaults::reset();
+        std::filesystem::remove_all(m_dir);
+    }
+    void put(const std::string& text) { ASSERT_TRUE(replaceFileAtomically(m_path, text)); }
+    std::string contents() {
+        std::string text;
+        EXPECT_TRUE(readWholeFile(m_path, text));
+        return text;
+    }
+    std::string m_dir;
+    std::string m_path;
+};
+
+TEST_F(IniFileTest, MissingFileSectionOrKeyGivesTheDefault) {
+    CIniFile ini(m_path);
+    EXPECT_FALSE(ini.exists());
+    EXPECT_EQ(ini.getString("Server", "Port", "dflt"), "dflt");
+    EXPECT_EQ(ini.getInt("Server", "Port", 77), 77);
+
+    put("[Server]\nPort=8000\n[Other]\nName=x\n");
+    EXPECT_TRUE(ini.exists());
+    EXPECT_EQ(ini.getString("Server", "Name", "none"), "none");  // key only in another section
+    EXPECT_EQ(ini.getInt("Client", "Port", -1), -1);
+    EXPECT_EQ(ini.getInt("Server", "Port", -1), 8000);
+}
+
+TEST_F(IniFileTest, NamesIgnoreAsciiCaseAndBlanksAndQuotesAreStripped) {
+    put("; comment=1\r\n  [ Server ]  \r\n  Port = 8000  \r\nName=\"a b\"\r\nEmpty=\r\n"
+        ";Hidden=1\n");
+    CIniFile ini(m_path);
+    EXPECT_EQ(ini.getInt("SERVER", "port"), 8000);
+    EXPECT_EQ(ini.getString("server", "NAME"), "a b");
+    EXPECT_EQ(ini.getString("Server", "Empty", "dflt"), "");  // present but empty: not the default
+    EXPECT_EQ(ini.getString("Server", "Hidden", "dflt"), "dflt");
+    EXPECT_EQ(ini.getString("Server", "; comment", "dflt"), "dflt");
+}
+
+TEST_F(IniFileTest, SecondBytesOfKanjiAreNotCaseFolded) {
+    // 0x83 0x41 and 0x83 0x61 are two different katakana; their second bytes are 'A' and 'a'.
+    put("[\x83\x41]\nk=1\n");
+    CIniFile ini(m_path);
+    EXPECT_EQ(ini.getInt("\x83\x41", "K", 0), 1);
+    EXPECT_EQ(ini.getInt("\x83\x61", "k", -1), -1);
+    // A ']' byte that is the second byte of a double-byte character does not close a section.
+    put("[\x83\x5D]\nk=3\n");
+    EXPECT_EQ(ini.getInt("\x83\x5D", "k", 0), 3);
+}
+
+TEST_F(IniFileTest, ReplacingAKeyKeepsEveryOtherByte) {
+    const std::string before =
+        std::string("; settings\r\n") +
+        "[General]\r\n"
+        "Name=first\r\n"
+        "\r\n"
+        "[Server]\n"
+        "  PORT = 8000 \r\n" +
+        std::string("\0\0\0\n", 4) +
+        "no equals sign here\n"
+        "[broken\n"
+        "Host=alpha\n"
+        "[Tail]\n"
+        "last=1";  // no line end
+    put(before);
+    CIniFile ini(m_path);
+    ASSERT_TRUE(ini.writeInt("server", "Port", 9001));
+    std::string expected = before;
+    const std::string oldLine = "  PORT = 8000 \r\n";
+    expected.replace(expected.find(oldLine), oldLine.size(), "  PORT =9001\n");
+    EXPECT_EQ(contents(), expected);
+    EXPECT_EQ(ini.getInt("Server", "Port"), 9001);
+
+    ASSERT_TRUE(ini.writeString("Tail", "LAST", "2"));
+    expected.replace(expected.size() - 6, 6, "last=2\n");
+    EXPECT_EQ(contents(), expected);
+}
+
+TEST_F(IniFileTest, NewKeyGoesAfterTheLastLineOfItsSection) {
+    put("[A]\nx=1\n\n[B]\ny=2\n; note\n\n\n[C]\nz=3");
+    CIniFile ini(m_path);
+    ASSERT_TRUE(ini.writeString("b", "New", "5"));
+    EXPECT_EQ(contents(), "[A]\nx=1\n\n[B]\ny=2\n; note\nNew=5\n\n\n[C]\nz=3");
+    EXPECT_EQ(ini.getInt("B", "new"), 5);
+
+    ASSERT_TRUE(ini.writeString("C", "w", "4"));  // last section, last line without a line end
+    EXPECT_EQ(contents(), "[A]\nx=1\n\n[B]\ny=2\n; note\nNew=5\n\n\n[C]\nz=3\nw=4\n");
+}
+
+TEST_F(IniFileTest, NewSectionGoesAtTheEnd) {
+    CIniFile ini(m_path);
+    ASSERT_TRUE(ini.writeString("First", "k", "v"));  // no file yet
+    EXPECT_EQ(contents(), "[First]\nk=v\n");
+
+    put("[A]\nx=1");
+    ASSERT_TRUE(ini.writeString("N", "k", "v"));
+    EXPECT_EQ(contents(), "[A]\nx=1\n[N]\nk=v\n");
+    ASSERT_TRUE(ini.writeString("M", "j", "w"));
+    EXPECT_EQ(contents(), "[A]\nx=1\n[N]\nk=v\n[M]\nj=w\n");
+}
+
+TEST_F(IniFileTest, IntegersReadLikeAtoi) {
+    put("[I]\nneg=-42\nplus=+7\nlead=12abc\ngarbage=abc\nempty=\nbig=99999999999\n"
+        "small=-99999999999\nspaced= -3 \nquoted=\"15\"\n");
+    CIniFile ini(m_path);
+    EXPECT_EQ(ini.getInt("I", "neg", 1), -42);
+    EXPECT_EQ(ini.getInt("I", "plus", 1), 7);
+    EXPECT_EQ(ini.getInt("I", "lead", 1), 12);
+    EXPECT_EQ(ini.getInt("I", "garbage", 1), 0);
+    EXPECT_EQ(ini.getInt("I", "empty", 1), 0);
+    EXPECT_EQ(ini.getInt("I", "big", 1), INT_MAX);
+    EXPECT_EQ(ini.getInt("I", "small", 1), INT_MIN);
+    EXPECT_EQ(ini.getInt("I", "spaced", 1), -3);
+    EXPECT_EQ(ini.getInt("I", "quoted", 1), 15);
+
+    ASSERT_TRUE(ini.writeInt("I", "neg", INT_MIN));
+    EXPECT_EQ(ini.getInt("I", "neg", 1), INT_MIN);
+    EXPECT_NE(contents().find("neg=-2147483648\n"), std::string::npos);
+}
+
+TEST_F(IniFileTest, FailedWriteKeepsTheOldFileWhole) {
+    const std::string before = "[S]\r\nk=old\r\n[T]\nm=1\n";
+    put(before);
+    CIniFile ini(m_path);
+
+    CFileFaults::failWritesAfter(5);
+    EXPECT_FALSE(ini.writeString("S", "k", "new"));
+    CFileFaults::reset();
+    EXPECT_EQ(contents(), before);
+    EXPECT_FALSE(fileExists(m_path + ".tmp"));
+
+    CFileFaults::failRenamesTo("tovi.ini");
+    EXPECT_FALSE(ini.writeString("S", "added", "1"));
+    CFileFaults::reset();
+    EXPECT_EQ(contents(), before);
+    EXPECT_FALSE(fileExists(m_path + ".tmp"));
+
+    // Text that could not be read back as written is refused.
+    EXPECT_FALSE(ini.writeString("S", "k", "two\nlines"));
+    EXPECT_FALSE(ini.writeString("S", "a=b", "1"));
+    EXPECT_FALSE(ini.writeString("S]", "k", "1"));
+    EXPECT_EQ(contents(), before);
+}
+
+TEST_F(IniFileTest, Cp932ValuesArePassedAsBytes) {
+    std::string value;
+    ASSERT_TRUE(utf8ToCp932("東京本社～①ｿｹｯﾄ \\ ]", value));
+    std::string section;
+    ASSERT_TRUE(utf8ToCp932("営業部", section));
+    CIniFile ini(m_path);
+    ASSERT_TRUE(ini.writeString(section, "Office", value));
+    EXPECT_EQ(contents(), "[" + section + "]\nOffice=" + value + "\n");
+    EXPECT_EQ(ini.getString(section, "office"), value);
+}
+
+}  // namespace
+}  // namespace tovi
