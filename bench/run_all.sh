@@ -1,0 +1,51 @@
+#!/bin/sh
+# Builds the server and every benchmark, runs them one after the other and prints their figures,
+# then a summary of the targets. Each program stops by itself; each is also cut off after 6 min.
+#
+#   bench/run_all.sh [--quick]        (build directory: $TOVI_BUILD_DIR, else build/)
+set -u
+ROOT=$(cd "$(dirname "$0")/.." && pwd)
+BUILD=${TOVI_BUILD_DIR:-$ROOT/build}
+QUICK=""
+[ "${1:-}" = "--quick" ] && QUICK=--quick
+
+[ -f "$BUILD/build.ninja" ] || cmake -S "$ROOT" -B "$BUILD" -G Ninja || exit 1
+ninja -C "$BUILD" benchmarks || exit 1
+export TOVI_BIN_DIR="$BUILD/bin"
+
+OUT="$BUILD/bench/output.txt"
+JSON="$BUILD/bench/results.jsonl"
+: >"$OUT"
+: >"$JSON"
+failed=0
+for prog in echo_baseline server_relay_latency server_relay_throughput server_fanout \
+            server_redelivery server_idle_cpu client_idle_cpu client_burst; do
+  exe="$BUILD/bench/$prog"
+  if [ ! -x "$exe" ]; then
+    echo "($prog is not built; skipped)"
+    continue
+  fi
+  args=""
+  case $prog in client_*) ;; *) args=$QUICK ;; esac
+  echo
+  echo "== $prog $args"
+  # The figures go to the terminal and to the output file; the JSON lines to their own file.
+  timeout 360 "$exe" $args >"$OUT.part" 2>&1
+  rc=$?
+  cat "$OUT.part"
+  { echo "== $prog"; cat "$OUT.part"; } >>"$OUT"
+  grep '^JSON ' "$OUT.part" | sed 's/^JSON //' >>"$JSON"
+  if [ $rc -ne 0 ]; then
+    echo "   $prog FAILED (exit code $rc)"
+    failed=$((failed + 1))
+  fi
+done
+rm -f "$OUT.part"
+
+echo
+echo "== summary (targets)"
+awk '/^== /{prog=$2} / (MET|MISSED)$/{sub(/^ +/, ""); printf "  %-24s %s\n", prog, $0}' "$OUT"
+echo
+echo "figures: $OUT"
+echo "JSON lines: $JSON"
+[ $failed -eq 0 ]
