@@ -1,0 +1,70 @@
+// tovis: the Tovi server. `tovis --headless [--config-dir DIR]` runs it without a window.
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <string>
+
+#include "platform/config_dir.h"
+#include "server/app/headless_server.h"
+
+namespace {
+
+void printUsage(FILE* out) {
+    std::fputs(
+        "Usage: tovis [--headless] [--config-dir DIR]\n"
+        "The Tovi office messaging server.\n"
+        "\n"
+        "  --headless        run without a window; SIGINT or SIGTERM stops the server\n"
+        "  --config-dir DIR  keep Tovis.ini, TovisUser.dat and TovisBackMail.dat in DIR\n"
+        "                    (default: $TOVI_CONFIG_DIR, else $XDG_CONFIG_HOME/tovi,\n"
+        "                    else $HOME/.config/tovi)\n"
+        "  --help            show this help and exit\n"
+        "  --version         show the version and exit\n",
+        out);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    bool headless = false;
+    std::string configOption;
+    for (int i = 1; i < argc; ++i) {
+        const char* arg = argv[i];
+        if (std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0) {
+            printUsage(stdout);
+            return 0;
+        }
+        if (std::strcmp(arg, "--version") == 0) {
+            std::printf("tovis %s\n", TOVI_VERSION);
+            return 0;
+        }
+        if (std::strcmp(arg, "--headless") == 0) {
+            headless = true;
+        } else if (std::strcmp(arg, "--config-dir") == 0 && i + 1 < argc) {
+            configOption = argv[++i];
+        } else if (std::strncmp(arg, "--config-dir=", 13) == 0) {
+            configOption = arg + 13;
+        } else {
+            std::fprintf(stderr, "tovis: unknown option '%s'\n", arg);
+            printUsage(stderr);
+            return 2;
+        }
+    }
+    if (!headless) {
+        std::fputs("tovis: the server window is not part of this build; run tovis --headless\n",
+                   stderr);
+        return 2;
+    }
+
+    std::string dir = tovi::configDirectory(configOption);
+    std::error_code ec;
+    std::filesystem::path absolute = std::filesystem::absolute(dir, ec);
+    if (!ec) dir = absolute.lexically_normal().string();
+    if (dir.size() > 1 && dir.back() == '/') dir.pop_back();
+    std::string error;
+    if (!tovi::enterConfigDirectory(dir, error)) {
+        std::fprintf(stderr, "tovis: %s\n", error.c_str());
+        return 1;
+    }
+    return tovi::CHeadlessServer(dir).run();
+}
