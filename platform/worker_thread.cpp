@@ -92,6 +92,12 @@ void CWorkerThread::requestAbort() {
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_aborted.store(true);
+        // An idle handler waiting on the wake descriptor sees the abort too.
+        if (m_wakeFd >= 0) {
+            uint64_t one = 1;
+            ssize_t r = ::write(m_wakeFd, &one, sizeof one);
+            (void)r;
+        }
     }
     m_cond.notify_all();
     onAbort();

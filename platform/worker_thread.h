@@ -47,8 +47,8 @@ public:
     void requestAbort();
     bool aborted() const { return m_aborted.load(); }
 
-    // A file descriptor that is readable while a message waits: the idle handler may wait on it
-    // together with its sockets instead of sleeping.
+    // A file descriptor that is readable while a message waits (and after requestAbort): the
+    // idle handler may wait on it together with its sockets instead of sleeping.
     int wakeFd() const { return m_wakeFd; }
 
 protected:

@@ -45,6 +45,7 @@ bool CBsServerSocket::startListening(const char* address, int port) {
 }
 
 void CBsServerSocket::closeAll() {
+    flushQueuedResults();
     for (int i = 0; i < SLOT_COUNT; ++i) {
         if (m_slots[i]->isAttached()) m_slots[i]->Close();
         updateInterest(i);
@@ -76,12 +77,14 @@ void CBsServerSocket::resetSlot(int index) {
     in.redeliverName[0] = '\0';
 }
 
-// The poller reports a slot's data only while the slot can take more: not while a whole packet
-// waits to be handled or held mail is due, so that a level-triggered wait does not spin.
+// The poller reports a slot's data except while its held mail is due, so that the
+// level-triggered wait does not spin through the 100 ms pause. (A slot whose whole packet waits
+// to be handled keeps its watch: the pass does not wait then anyway, and switching the watch off
+// and on for every packet would cost two system calls a packet.)
 void CBsServerSocket::updateInterest(int index) {
     SlotInput& in = m_inputs[index];
     CBsClientSocket& slot = *m_slots[index];
-    const bool want = slot.isConnected() && !in.complete && in.redeliverAtMs == 0;
+    const bool want = slot.isConnected() && in.redeliverAtMs == 0;
     if (!slot.isConnected()) {
         in.watching = false;  // closing the descriptor ended its watch
         return;
@@ -321,8 +324,15 @@ void CBsServerSocket::pollOnce(int wakeFd, int maxWaitMs) {
     if (wakeFd >= 0 && wakeFd != m_wakeFd && m_poller.watch(wakeFd, TOKEN_WAKE, true))
         m_wakeFd = wakeFd;
 
+    // While packets are waiting, results collect in their slots' writers and the poller is asked
+    // only every few passes; everything queued leaves before the worker waits for anything.
     int tokens[CReadinessPoller::MAX_EVENTS];
-    int n = m_poller.wait(tokens, CReadinessPoller::MAX_EVENTS, timeout);
+    int n = 0;
+    if (timeout != 0 || ++m_busyPasses >= BUSY_PASSES_PER_LOOK) {
+        m_busyPasses = 0;
+        flushQueuedResults();
+        n = m_poller.wait(tokens, CReadinessPoller::MAX_EVENTS, timeout);
+    }
     bool acceptWaiting = false;
     for (int k = 0; k < n; ++k) {
         if (tokens[k] == TOKEN_LISTENER) {
@@ -403,9 +413,32 @@ bool CBsServerSocket::writeFrame(int index, size_t length) {
 }
 
 bool CBsServerSocket::sendResult(int index, int32_t type, int32_t failed, int32_t reason) {
-    size_t n = putFrameHeader(m_frame, type, static_cast<int32_t>(RESULT_BODY_SIZE));
-    n += buildResult(m_frame + n, failed, reason);
-    return writeFrame(index, n);
+    char frame[FRAME_HEADER_SIZE + RESULT_BODY_SIZE];
+    size_t n = putFrameHeader(frame, type, static_cast<int32_t>(RESULT_BODY_SIZE));
+    n += buildResult(frame + n, failed, reason);
+    CBsClientSocket& slot = *m_slots[index];
+    if (!slot.isAttached()) return false;
+    // Queued, not yet sent: a later write to the slot sends it first, and the pass sends it
+    // before the worker waits. A failed send closes the slot.
+    if (!slot.Queue(frame, static_cast<unsigned>(n))) {
+        slot.Close();
+        return false;
+    }
+    if (!m_resultQueued[index]) {
+        m_resultQueued[index] = true;
+        m_queuedSlots[m_queuedCount++] = index;
+    }
+    return true;
+}
+
+void CBsServerSocket::flushQueuedResults() {
+    for (int k = 0; k < m_queuedCount; ++k) {
+        int index = m_queuedSlots[k];
+        m_resultQueued[index] = false;
+        CBsClientSocket& slot = *m_slots[index];
+        if (slot.isAttached() && !slot.Flush()) slot.Close();
+    }
+    m_queuedCount = 0;
 }
 
 bool CBsServerSocket::deliverLive(int index, int32_t time, const char* payload, size_t length) {

@@ -128,10 +128,19 @@ class CBsServerSocket : private CHeldMailTarget {
     void handleRename(int index, const char* body, size_t length);
     void handleUserList(int index, const char* body, size_t length);
     bool writeFrame(int index, size_t length);
+    void flushQueuedResults();
 
     // CHeldMailTarget, for the rewrite of the store during redeliverHeld.
     bool deliverHeld(int32_t storedTime, const char* payload, size_t length) override;
     bool isKnownRecipient(const char* name) override { return m_users.isKnownName(name); }
+
+    // While packets keep coming, the poller is asked once in this many passes.
+    static constexpr int BUSY_PASSES_PER_LOOK = 8;
+    int m_busyPasses = 0;
+    // Slots whose writers hold queued results, each once.
+    bool m_resultQueued[SLOT_COUNT] = {};
+    int m_queuedSlots[SLOT_COUNT] = {};
+    int m_queuedCount = 0;
 
     CUserTable m_users;
     CHeldMailStore m_store;
