@@ -7,11 +7,6 @@
 
 namespace tovi {
 
-namespace {
-// A message with no meaning, posted only to wake the worker's wait.
-constexpr unsigned WM_SERVER_WAKE = 0;
-}  // namespace
-
 CcRcData::CcRcData(const std::string& dataDirectory)
     : m_server(std::make_unique<CBsServerSocket>(dataDirectory)) {}
 
@@ -76,7 +71,6 @@ bool CcRcData::onIdle() {
     return true;
 }
 
-void CcRcData::onAbort() { postMessage(WM_SERVER_WAKE); }
 
 void CcRcData::exitInstance() { m_server->closeAll(); }
 

@@ -47,7 +47,6 @@ class CcRcData : public CWorkerThread {
   protected:
     void onMessage(const ThreadMessage& message) override;
     bool onIdle() override;
-    void onAbort() override;
     void exitInstance() override;
 
   private:
