@@ -6,6 +6,7 @@
 #include <QPushButton>
 #include <QTimer>
 #include <atomic>
+#include <cstdlib>
 #include <thread>
 
 #include "platform/cp932.h"
@@ -56,6 +57,7 @@ struct BoxClicker {
 };
 
 TEST(MessageBoxes, QtBoxShowsTheExactTextAndReportsTheButton) {
+    setenv("QT_QPA_PLATFORM", "offscreen", 0);
     int argc = 1;
     char name[] = "test";
     char* argv[] = {name, nullptr};

@@ -1,0 +1,221 @@
+#include "client/connection/cc_rec_mess.h"
+
+#include <cstring>
+
+#include "platform/clock.h"
+#include "platform/cp932.h"
+#include "platform/file.h"
+#include "ui/message_boxes.h"
+
+namespace tovi {
+
+std::atomic<int32_t> CcRecMess::s_usedNamesSecond{0};
+
+namespace {
+
+// "メールの保存で失敗しました。\nディスク要領が十分でないか又は、ユーザーのメールを保存するディレクトリが無い可能性があります。\n"
+const std::string& saveFailedText() {
+    static const std::string text = [] {
+        std::string out;
+        utf8ToCp932(
+            "メールの保存で失敗しました。\nディスク要領が十分でないか又は、ユーザーのメールを保存す"
+            "るディレクトリが無い可能性があります。\n",
+            out);
+        return out;
+    }();
+    return text;
+}
+
+// "送信メールのチェックに失敗しました。\n"
+const std::string& readNoticeFailedText() {
+    static const std::string text = [] {
+        std::string out;
+        utf8ToCp932("送信メールのチェックに失敗しました。\n", out);
+        return out;
+    }();
+    return text;
+}
+
+// With nothing to retry, a pass waits this long at most; any slot change wakes it at once.
+constexpr int IDLE_WAIT_MS = 1000;
+
+}  // namespace
+
+CcRecMess::~CcRecMess() {
+    requestAbort();
+    join();
+}
+
+void CcRecMess::endAtOnce(CPacketMailbox& statusView) {
+    m_mailbox.revoke();
+    requestAbort();
+    statusView.setStatus(ST_STOPPED);
+}
+
+void CcRecMess::exitInstance() { m_mailbox.unwatch(&m_slotSignal); }
+
+void CcRecMess::onMessage(const ThreadMessage& message) {
+    if (finished()) return;
+    if (message.id == WM_WORKER_START && message.wparam != 0) {
+        begin(*reinterpret_cast<const WorkerStartParam*>(message.wparam));
+    } else if (message.id == WM_WORKER_STOP) {
+        stop();
+    }
+}
+
+void CcRecMess::begin(const WorkerStartParam& param) {
+    m_mailbox.bind(param.lock, param.slots, param.status);
+    m_mailbox.watch(&m_slotSignal);
+    m_mailDirectory = param.mailDirectory ? param.mailDirectory : "";
+    // A directory that cannot hold the names within the path limit is refused: every delivery is
+    // then kept unsaved and the save-failure box tells the user, as for a missing directory.
+    m_directoryUsable = CMessageFile::fsDirectory(m_mailDirectory, m_fsDirectory);
+    std::strncpy(m_userName, param.userName ? param.userName : "", NAME_FIELD_SIZE);
+    m_usedNames.clear();
+    m_usedNames.reserve(USED_NAMES);
+    m_active = 1;
+}
+
+void CcRecMess::stop() {
+    m_active = 0;
+    m_mailbox.setStatus(ST_STOPPED);
+    m_finished = true;
+    quit(0);
+}
+
+bool CcRecMess::onIdle() {
+    if (finished() || !m_active || !m_mailbox.isBound()) return false;
+    m_slotSignal.drain();
+    if ((!m_unsaved.empty() || m_flagOwed) && monotonicMs() >= m_nextRetryMs) {
+        if (storeUnsaved()) m_failureShown = false;
+        if (finished()) return false;
+    }
+    const unsigned length = m_mailbox.peekSlot(m_packet, SLOT_INBOUND);
+    if (length >= FRAME_HEADER_SIZE && getInt32(m_packet) == PKT_MAIL) {
+        // Emptied at once, so that the send worker can deliver the next packet meanwhile.
+        m_mailbox.putSlot(0, nullptr, SLOT_INBOUND);
+        if (finished()) return false;
+        const int32_t bodyLength = getInt32(m_packet + 4);
+        if (bodyLength >= 0 && static_cast<unsigned>(bodyLength) == length - FRAME_HEADER_SIZE)
+            handleDelivery(m_packet + FRAME_HEADER_SIZE, static_cast<size_t>(bodyLength));
+        return !finished();
+    }
+    int timeout = IDLE_WAIT_MS;
+    if (!m_unsaved.empty() || m_flagOwed) {
+        int64_t left = m_nextRetryMs - monotonicMs();
+        timeout = left <= 0 ? 0 : static_cast<int>(left < IDLE_WAIT_MS ? left : IDLE_WAIT_MS);
+    }
+    const int fds[2] = {wakeFd(), m_slotSignal.fd()};
+    waitForActivity(fds, 2, timeout);
+    return true;
+}
+
+void CcRecMess::handleDelivery(const char* body, size_t length) {
+    // Without its fixed fields (only a client's malformed mail gives one) there is nothing to
+    // store: dropped.
+    if (length < DELIVERY_HEADER_SIZE) return;
+    Unsaved mail;
+    mail.time = getInt32(body);
+    const int32_t kind = getInt32(body + 4);
+    getName(body + 8, mail.sender);
+    mail.token = getInt32(body + 28);
+    mail.text.assign(body + DELIVERY_HEADER_SIZE, length - DELIVERY_HEADER_SIZE);
+
+    if (kind == MAIL_READ_NOTICE) {
+        if (!applyReadNotice(mail.token) && !finished()) showMessage(readNoticeFailedText(), MB_OK);
+        return;
+    }
+    // Beyond the bound a new delivery is dropped; the kept ones keep their order.
+    if (m_unsaved.size() >= MAX_UNSAVED) return;
+    m_unsaved.push_back(std::move(mail));
+    m_unsavedCount.store(m_unsaved.size());
+    if (m_unsaved.size() > 1) return;  // stored in turn by the next retry, after the earlier ones
+    if (storeUnsaved()) {
+        m_failureShown = false;
+    }
+}
+
+bool CcRecMess::storeUnsaved() {
+    if (m_flagOwed && m_unsaved.empty())
+        m_flagOwed = !CMessageFile::raiseFlag(m_fsDirectory, CMessageFile::RECEIVED_FLAG);
+    while (!m_unsaved.empty()) {
+        if (finished()) return false;
+        if (!storeMail(m_unsaved.front())) {
+            m_nextRetryMs = monotonicMs() + RETRY_INTERVAL_MS;
+            if (!m_failureShown && !finished()) {
+                m_failureShown = true;
+                showMessage(saveFailedText(), MB_OK);
+            }
+            return false;
+        }
+        m_unsaved.pop_front();
+        m_unsavedCount.store(m_unsaved.size());
+    }
+    if (m_flagOwed) {
+        m_nextRetryMs = monotonicMs() + RETRY_INTERVAL_MS;
+        if (!m_failureShown && !finished()) {
+            m_failureShown = true;
+            showMessage(saveFailedText(), MB_OK);
+        }
+        return false;
+    }
+    return true;
+}
+
+std::string CcRecMess::pickName() {
+    const int32_t t = nowSeconds();
+    if (t != s_usedNamesSecond.load()) {
+        m_usedNames.clear();
+        s_usedNamesSecond.store(t);
+    }
+    for (int n = 0; n <= CMessageFile::MAX_RECEIVED_INDEX; ++n) {
+        std::string name = CMessageFile::receivedName(t, n);
+        bool used = false;
+        for (const std::string& u : m_usedNames) {
+            if (u == name) {
+                used = true;
+                break;
+            }
+        }
+        // A file of that name from an earlier run, or from another user of the directory, is
+        // never overwritten.
+        if (used || fileExists(m_fsDirectory + name)) continue;
+        if (m_usedNames.size() < USED_NAMES) m_usedNames.push_back(name);
+        return name;
+    }
+    return {};
+}
+
+bool CcRecMess::storeMail(const Unsaved& mail) {
+    if (!m_directoryUsable) return false;
+    const std::string name = pickName();
+    if (name.empty()) return false;
+    MailHead head;
+    std::memcpy(head.owner, m_userName, sizeof head.owner);
+    head.time = mail.time;
+    head.box = CMessageFile::BOX_RECEIVED;
+    std::memcpy(head.peer, mail.sender, sizeof head.peer);
+    head.token = mail.token;
+    if (!CMessageFile::write(m_fsDirectory, name, head, mail.text.data(), mail.text.size()))
+        return false;
+    // The mail is stored; a flag that cannot be raised is raised again by the retries (storing
+    // the mail once more would show it twice).
+    m_flagOwed = !CMessageFile::raiseFlag(m_fsDirectory, CMessageFile::RECEIVED_FLAG);
+    return true;
+}
+
+bool CcRecMess::applyReadNotice(int32_t token) {
+    if (!m_directoryUsable) return false;
+    // A sent file that was deleted (or belongs to another directory): the notice is dropped.
+    const std::string path = m_fsDirectory + CMessageFile::sentName(token);
+    if (token != NOTICE_TOKEN_NONE) {
+        CMessageFile::TokenResult result = CMessageFile::setToken(path, 0);
+        if (result == CMessageFile::TOKEN_NO_FILE) return true;
+        if (result == CMessageFile::TOKEN_FAILED) return false;
+    } else if (!fileExists(path)) {
+        return true;
+    }
+    return CMessageFile::raiseFlag(m_fsDirectory, CMessageFile::SENT_FLAG);
+}
+
+}  // namespace tovi

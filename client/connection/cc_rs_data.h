@@ -1,0 +1,112 @@
+// CcRsData: the client's send worker. It owns the connection to the server: it connects, logs in
+// (registering the user when needed), reads every inbound packet into slot 0 of the packet
+// mailbox and writes the requests the main window leaves in slot 1. It tells the main window its
+// state only through its status pair (ST_* codes and the read deadline). It never interprets a
+// packet beyond the log-in sequence.
+//
+// Runs on its own thread. The main window creates it, start()s it, posts WM_WORKER_START with a
+// WorkerStartParam, and later posts WM_WORKER_STOP or calls endAtOnce(). An ended worker never
+// runs again; the main window starts a new one.
+//
+// Time limits: a reply in the log-in sequence must begin within 20 s (the deadline shown to the
+// main window is twice that); an inbound packet's pieces are read with 20 s each and a 40 s
+// deadline; a failed connection attempt is followed by the next one only after more than 3 s,
+// and the third failure not yet reported ends the worker with ST_CONNECT_FAILED.
+//
+// The worker never spins: between passes it waits for its socket, its message queue or a change
+// of the mailbox slots.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+#include "platform/activity_signal.h"
+#include "client/connection/packet_mailbox.h"
+#include "client/connection/worker_start_param.h"
+#include "platform/worker_thread.h"
+#include "protocol/bs_client_socket.h"
+#include "protocol/packets.h"
+
+namespace tovi {
+
+class CcRsData : public CWorkerThread {
+  public:
+    static constexpr int REPLY_WAIT_SECONDS = 20;
+    static constexpr int PIECE_WAIT_SECONDS = 20;
+    static constexpr int INBOUND_DEADLINE_SECONDS = 40;
+    static constexpr int RECONNECT_SPACING_SECONDS = 3;
+    // An inbound length beyond this cannot be a packet of this protocol: the stream is lost.
+    static constexpr int32_t MAX_SANE_LENGTH = 1 << 20;
+
+    CcRsData() = default;
+    // Ends the thread (at once, when it still runs) and waits for it.
+    ~CcRsData() override;
+
+    // The main window's forced end: from this call on nothing the worker still does touches the
+    // mailbox, its socket is interrupted so that any blocked step fails, and the status pair
+    // (through statusView, the main window's own view of this worker's pair) reads ST_STOPPED
+    // with no read deadline. Waits (bounded, a few seconds at worst) for the thread to end, so
+    // that a new worker can take over the connection object.
+    void endAtOnce(CPacketMailbox& statusView);
+
+    // Log-in sequences this worker has completed (any thread). Status 0 is also what binding
+    // leaves, so this tells an observer that the worker really is logged in.
+    int logIns() const { return m_logIns.load(); }
+
+    // Process-wide values that outlive a worker: the time of the last failed connection attempt
+    // and the count of failures not yet reported.
+    static int32_t lastConnectFailure() { return s_lastConnectFailure.load(); }
+    static int connectFailures() { return s_connectFailures.load(); }
+    static void resetProcessStateForTests();
+
+  protected:
+    void onMessage(const ThreadMessage& message) override;
+    bool onIdle() override;
+    void onAbort() override;
+    void exitInstance() override;
+
+  private:
+    void begin(const WorkerStartParam& param);
+    void stop();
+    // Sets the code, closes the connection, empties both slots and ends the thread; nothing of
+    // the worker runs after it.
+    void endWith(int code);
+    bool finished() const { return m_finished || aborted(); }
+
+    // 1 logged in, 0 failed silently (try again later), -1 the worker has ended.
+    int connectAndLogIn();
+    // Type, length and body as one block. False: the worker has ended (ST_SEND_FAILED).
+    bool sendRequest(int32_t type, const char* body, size_t length);
+    // Waits for and reads a reply of the expected type. False: the worker has ended.
+    bool receiveReply(int32_t expectedType, int waitSeconds, ResultBody& result);
+    // Reads exactly count bytes with a deadline; false when the read failed or fell short.
+    bool readExact(char* dest, unsigned count, int timeoutSeconds);
+    // Reads and discards count bytes (a packet too big for slot 0).
+    bool skipBytes(int64_t count, int timeoutSeconds);
+    void receiveInbound();
+    void sendOutbound();
+    // Waits until something may need doing: a message, the socket, a slot change, or timeoutMs.
+    void waitForWork(int timeoutMs);
+
+    CPacketMailbox m_mailbox;
+    CBsClientSocket* m_connection = nullptr;
+    int m_active = 0;
+    bool m_finished = false;
+    char m_serverAddress[CBsClientSocket::HOST_FIELD_SIZE] = {};
+    uint16_t m_port = 0;
+    char m_userName[NAME_BUFFER_SIZE] = {};
+    char m_groupName[NAME_BUFFER_SIZE] = {};
+    int m_newRegistration = 0;
+    CActivitySignal m_slotSignal;
+    std::atomic<int> m_logIns{0};
+    // The connection the interrupt reaches; set once at start, read by endAtOnce's thread.
+    std::atomic<CBsClientSocket*> m_interruptTarget{nullptr};
+    char m_requestBuffer[PACKET_BUFFER_SIZE] = {};
+    char m_packet[PACKET_BUFFER_SIZE] = {};
+    char m_outbound[PACKET_BUFFER_SIZE] = {};
+
+    static std::atomic<int32_t> s_lastConnectFailure;
+    static std::atomic<int> s_connectFailures;
+};
+
+}  // namespace tovi

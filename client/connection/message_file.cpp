@@ -1,0 +1,149 @@
+#include "client/connection/message_file.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+
+#include "platform/cp932.h"
+#include "platform/file.h"
+#include "protocol/packets.h"
+
+namespace tovi {
+
+const char* const CMessageFile::RECEIVED_FLAG = "_TovicRecvUp";
+const char* const CMessageFile::SENT_FLAG = "_TovicSendUp";
+const char* const CMessageFile::RECEIVED_PATTERN = "_TovicR*";
+const char* const CMessageFile::SENT_PATTERN = "_TovicS*";
+
+namespace {
+
+// The prefix every mail name starts with.
+const char* const PREFIX = "_Tovic";
+
+// Path of name in fsDir; false when it would pass the path limit.
+bool buildPath(const std::string& fsDir, const std::string& name, std::string& path) {
+    if (fsDir.size() + name.size() > CMessageFile::MAX_PATH_BYTES) return false;
+    path = fsDir + name;
+    return true;
+}
+
+}  // namespace
+
+std::string CMessageFile::receivedName(int32_t t, int n) {
+    char name[64];
+    std::snprintf(name, sizeof name, "%sR%ld%d", PREFIX, static_cast<long>(t), n);
+    return name;
+}
+
+std::string CMessageFile::sentName(int32_t t) {
+    char name[64];
+    std::snprintf(name, sizeof name, "%sS%ld", PREFIX, static_cast<long>(t));
+    return name;
+}
+
+std::string CMessageFile::temporaryName(const std::string& name) {
+    // "_Tovic~" never matches "_TovicR*" or "_TovicS*"; the process id keeps two clients that
+    // share a directory from writing the same temporary file.
+    char pid[16];
+    std::snprintf(pid, sizeof pid, ".%ld", static_cast<long>(::getpid()));
+    std::string rest = name.compare(0, 6, PREFIX) == 0 ? name.substr(6) : name;
+    return std::string(PREFIX) + "~" + rest + pid;
+}
+
+bool CMessageFile::fsDirectory(const std::string& dirCp932, std::string& fsDir) {
+    std::string utf8;
+    if (!cp932ToUtf8(dirCp932, utf8)) return false;
+    if (!utf8.empty() && utf8.back() != '/') utf8 += '/';
+    if (utf8.size() + NAME_ROOM > MAX_PATH_BYTES) return false;
+    fsDir = utf8;
+    return true;
+}
+
+void CMessageFile::encodeHead(const MailHead& head, char* out) {
+    std::memset(out, 0, HEAD_SIZE);
+    putName(out, head.owner);
+    putInt32(out + 20, head.time);
+    putInt32(out + 24, head.box);
+    putName(out + 28, head.peer);
+    putInt32(out + 48, head.token);
+    putInt32(out + 52, head.textLength);
+}
+
+void CMessageFile::decodeHead(const char* in, MailHead& head) {
+    getName(in, head.owner);
+    head.time = getInt32(in + 20);
+    head.box = getInt32(in + 24);
+    getName(in + 28, head.peer);
+    head.token = getInt32(in + 48);
+    head.textLength = getInt32(in + 52);
+}
+
+bool CMessageFile::write(const std::string& fsDir, const std::string& name, MailHead head,
+                         const char* text, size_t textLength) {
+    std::string path, temporary;
+    if (!buildPath(fsDir, name, path) || !buildPath(fsDir, temporaryName(name), temporary))
+        return false;
+    if (textLength > 0x7fffffff || (textLength > 0 && text == nullptr)) return false;
+    head.textLength = static_cast<int32_t>(textLength);
+    char bytes[HEAD_SIZE];
+    encodeHead(head, bytes);
+
+    CFile file;
+    bool ok = file.open(temporary, CFile::CREATE_TRUNCATE);
+    if (ok) ok = file.write(bytes, HEAD_SIZE) && (textLength == 0 || file.write(text, textLength));
+    if (ok) ok = file.sync();
+    if (file.isOpen() && !file.close()) ok = false;
+    if (ok) ok = renameFile(temporary, path);
+    if (!ok) {
+        removeFile(temporary);
+        return false;
+    }
+    // The rename is the commit point; a failed directory flush does not undo it.
+    syncDirectory(fsDir.empty() ? "." : fsDir);
+    return true;
+}
+
+bool CMessageFile::read(const std::string& path, MailHead& head, std::string* text) {
+    if (path.size() > MAX_PATH_BYTES) return false;
+    CFile file;
+    if (!file.open(path, CFile::READ)) return false;
+    char bytes[HEAD_SIZE];
+    if (!file.readExact(bytes, HEAD_SIZE)) return false;
+    decodeHead(bytes, head);
+    if (text == nullptr) return true;
+    if (head.textLength < 0 || head.textLength > file.size() - static_cast<int64_t>(HEAD_SIZE))
+        return false;
+    text->assign(static_cast<size_t>(head.textLength), '\0');
+    return head.textLength == 0 || file.readExact(text->data(), text->size());
+}
+
+CMessageFile::TokenResult CMessageFile::setToken(const std::string& path, int32_t token) {
+    if (path.size() > MAX_PATH_BYTES) return TOKEN_FAILED;
+    CFile file;
+    if (!file.open(path, CFile::READ_WRITE)) return fileExists(path) ? TOKEN_FAILED : TOKEN_NO_FILE;
+    char bytes[TOKEN_OFFSET];
+    if (!file.readExact(bytes, TOKEN_OFFSET)) return TOKEN_FAILED;
+    char value[4];
+    putInt32(value, token);
+    if (!file.seek(TOKEN_OFFSET) || !file.write(value, sizeof value)) return TOKEN_FAILED;
+    return file.close() ? TOKEN_WRITTEN : TOKEN_FAILED;
+}
+
+bool CMessageFile::raiseFlag(const std::string& fsDir, const char* flagName) {
+    std::string path;
+    if (!buildPath(fsDir, flagName, path)) return false;
+    CFile file;
+    const char zeros[2] = {0, 0};
+    if (!file.open(path, CFile::CREATE_TRUNCATE) || !file.write(zeros, sizeof zeros)) return false;
+    return file.close();
+}
+
+bool CMessageFile::takeFlag(const std::string& fsDir, const char* flagName) {
+    std::string path;
+    if (!buildPath(fsDir, flagName, path) || !fileExists(path)) return false;
+    removeFile(path);
+    return true;
+}
+
+}  // namespace tovi

@@ -1,0 +1,1 @@
+set(TEST_DEPS tovi_client_settings tovi_client_connection tovi_protocol tovi_ui tovi_platform)
