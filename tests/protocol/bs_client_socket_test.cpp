@@ -140,7 +140,7 @@ TEST(BsClientSocket, WriteWithoutAConnectionSendsNothing) {
     EXPECT_EQ(p.peer.readSome(buf, sizeof buf), CTcpSocket::READ_END_OF_STREAM);
 }
 
-TEST(BsClientSocket, AFailedWriteLeavesTheObjectClosed) {
+TEST(BsClientSocket, AFailedWriteLeavesTheObjectClosedAndCloseCanBeRepeated) {
     ClientPair p;
     p.peer.close();
     std::string block(65536, 'z');
@@ -152,18 +152,15 @@ TEST(BsClientSocket, AFailedWriteLeavesTheObjectClosed) {
     EXPECT_EQ(result, 0);
     EXPECT_EQ(p.client.isConnected(), 0);
     EXPECT_EQ(p.client.Write("a", 1), 0);
-}
 
-TEST(BsClientSocket, CloseTwiceOnlySetsTheFlagsAgain) {
-    ServerPair p;
-    EXPECT_EQ(p.server.isConnected(), 1);
-    p.server.Close();
-    EXPECT_EQ(p.server.isClosed(), 1);
-    p.server.clearClosed();
-    p.server.Close();
-    EXPECT_EQ(p.server.isClosed(), 1);
-    EXPECT_EQ(p.server.isConnected(), 0);
-    EXPECT_EQ(p.server.isAttached(), 0);
+    // The server's copy marks every Close for the connection table, also a second one.
+    ServerPair s;
+    s.server.Close();
+    EXPECT_EQ(s.server.isClosed(), 1);
+    s.server.clearClosed();
+    s.server.Close();
+    EXPECT_EQ(s.server.isClosed(), 1);
+    EXPECT_EQ(s.server.isAttached(), 0);
 }
 
 TEST(BsClientSocket, ServerReadOfASilentConnectionGivesUpAtItsTimeOut) {
@@ -181,43 +178,6 @@ TEST(BsClientSocket, ServerReadOfASilentConnectionGivesUpAtItsTimeOut) {
     EXPECT_EQ(p.server.isConnected(), 1);
 }
 
-TEST(BsClientSocket, ServerReadWaitsForLateBytes) {
-    ServerPair p;
-    std::thread late([&] {
-        sleepMs(300);
-        p.raw.writeAll("WXYZ", 4, 1000);
-    });
-    unsigned count = 4;
-    char* got = p.server.Read(count, 5);
-    late.join();
-    ASSERT_NE(got, nullptr);
-    EXPECT_EQ(std::string(got, count), "WXYZ");
-}
-
-TEST(BsClientSocket, QueuedPiecesLeaveAsOneBlockOnFlush) {
-    ServerPair p;
-    char piece[4] = {1, 2, 3, 4};
-    EXPECT_EQ(p.server.Queue(piece, 4), 1);
-    EXPECT_EQ(p.server.Queue(piece, 4), 1);
-    char buf[16];
-    EXPECT_EQ(p.raw.waitReadable(100), 0);
-    EXPECT_EQ(p.server.Flush(), 1);
-    ASSERT_EQ(p.raw.waitReadable(1000), 1);
-    EXPECT_EQ(p.raw.readSome(buf, sizeof buf), 8);
-    // A block larger than the writer still arrives whole and in order.
-    std::string big(10000, 'q');
-    EXPECT_EQ(p.server.Queue("head", 4), 1);
-    EXPECT_EQ(p.server.Write(big.data(), static_cast<unsigned>(big.size())), 1);
-    std::string got;
-    while (got.size() < 10004 && p.raw.waitReadable(1000) == 1) {
-        char chunk[4096];
-        long n = p.raw.readSome(chunk, sizeof chunk);
-        if (n <= 0) break;
-        got.append(chunk, static_cast<size_t>(n));
-    }
-    EXPECT_EQ(got, "head" + big);
-}
-
 TEST(BsClientSocket, InterruptFromAnotherThreadEndsABlockedRead) {
     ClientPair p;
     std::thread stopper([&] {
@@ -229,18 +189,6 @@ TEST(BsClientSocket, InterruptFromAnotherThreadEndsABlockedRead) {
     EXPECT_EQ(p.client.Read(count, -1), nullptr);
     EXPECT_LT(monotonicMs() - start, 3000);
     stopper.join();
-}
-
-TEST(BsClientSocket, ConnectToAPortNobodyListensOnFails) {
-    int port;
-    {
-        Loopback gone;
-        port = gone.port();
-    }
-    CBsClientSocket client;
-    EXPECT_EQ(client.Connect("127.0.0.1", port), 0);
-    EXPECT_EQ(client.isConnected(), 0);
-    EXPECT_EQ(client.Connect("no-such-host.invalid", port), 0);
 }
 
 }  // namespace
