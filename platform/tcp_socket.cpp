@@ -93,6 +93,7 @@ bool CTcpSocket::connect(const char* host, uint16_t port, int timeoutMs) {
             if (ev > 0 && getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) == 0 && err == 0) r = 0;
         }
         if (r == 0 && setNonBlocking(fd, false)) {
+            std::lock_guard<std::mutex> lock(m_closeMutex);
             m_fd = fd;
             ok = true;
         } else {
@@ -141,6 +142,7 @@ bool CTcpSocket::accept(CTcpSocket& out) {
         int fd = ::accept4(m_fd, nullptr, nullptr, SOCK_CLOEXEC);
         if (fd >= 0) {
             out.close();
+            std::lock_guard<std::mutex> lock(out.m_closeMutex);
             out.m_fd = fd;
             out.m_interrupted.store(false);
             out.setNoDelay(true);
