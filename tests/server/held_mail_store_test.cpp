@@ -1,129 +1,89 @@
-// CHeldMailStore on its own: damaged stores, failed appends and failed rewrites.
+// CHeldMailStore on its own: damaged stores, failed appends and failed rewrites. The fixture is
+// the rewrite's target: it records what is handed over and knows every name but "orphan".
 #include "server/core/held_mail_store.h"
 
-#include <gtest/gtest.h>
-
-#include "platform/file.h"
-#include "protocol/packets.h"
-#include "server_fixture.h"
+#include "server_support.h"
 
 namespace tovi::test {
-namespace {
 
-std::string record(const std::string& name, int32_t time, const std::string& payload) {
-    return nameField(name) + int32Bytes(time) + int32Bytes(static_cast<int32_t>(payload.size())) +
-           payload;
-}
-
-// Records what a rewrite hands over; knows every name but "orphan".
-class CRecordingTarget : public CHeldMailTarget {
-  public:
+class HeldMailStoreFile : public ::testing::Test, public CHeldMailTarget {
+  protected:
     bool deliverHeld(int32_t time, const char* payload, size_t length) override {
-        if (failFrom >= 0 && static_cast<int>(delivered.size()) >= failFrom) return false;
+        if (static_cast<int>(delivered.size()) == failFrom) return false;
         delivered.push_back(std::to_string(time) + ":" + std::string(payload, length));
         return true;
     }
     bool isKnownRecipient(const char* name) override { return std::string(name) != "orphan"; }
-    std::vector<std::string> delivered;
-    int failFrom = -1;
-};
-
-class HeldMailStoreFile : public ::testing::Test {
-  protected:
-    std::string path() const { return dir.file("TovisBackMail.dat"); }
-    std::string contents(const std::string& p) const {
-        std::string data;
-        readWholeFile(p, data);
-        return data;
-    }
     void TearDown() override { CFileFaults::reset(); }
     CTempDir dir;
+    const std::string path = dir.file("TovisBackMail.dat");
+    CHeldMailStore store{path};
+    std::vector<std::string> delivered;
+    int failFrom = -1;  // deliveries from this one on fail
+    const std::string one = heldRecord("u", 1, "one"), two = heldRecord("v", 2, "two");
 };
 
 TEST_F(HeldMailStoreFile, TornLastRecordIsDroppedAndTheRestFlows) {
-    const std::string whole = record("u", 1, "one") + record("v", 2, "two");
-    for (size_t cut : {size_t(5), size_t(28), size_t(30)}) {
-        ASSERT_TRUE(replaceFileAtomically(path(), whole + record("u", 3, "three").substr(0, cut)));
-        CHeldMailStore store(path());
-        CRecordingTarget target;
-        EXPECT_TRUE(store.redeliverHeld("u", 0, 100, target)) << cut;
-        EXPECT_EQ(target.delivered, std::vector<std::string>{"1:one"});
-        EXPECT_EQ(contents(path()), record("v", 2, "two"));
+    for (size_t cut : {5, 28, 30}) {
+        ASSERT_TRUE(
+            replaceFileAtomically(path, one + two + heldRecord("u", 3, "three").substr(0, cut)));
+        delivered.clear();
+        EXPECT_TRUE(store.redeliverHeld("u", 0, 100, *this)) << cut;
+        EXPECT_EQ(delivered, std::vector<std::string>{"1:one"});
+        EXPECT_EQ(contents(path), two);
         EXPECT_FALSE(fileExists(store.damagedPath()));
     }
 }
 
 TEST_F(HeldMailStoreFile, BadLengthInTheMiddleMovesTheRestAsideWithoutOverwriting) {
     const std::string rest =
-        nameField("w") + int32Bytes(5) + int32Bytes(-7) + "garbage" + record("u", 9, "unreachable");
-    ASSERT_TRUE(
-        replaceFileAtomically(path(), record("u", 1, "one") + record("v", 2, "two") + rest));
-    CHeldMailStore store(path());
+        nameField("w") + int32Bytes(5) + int32Bytes(-7) + "garbage" + heldRecord("u", 9, "lost");
+    ASSERT_TRUE(replaceFileAtomically(path, one + two + rest));
     ASSERT_TRUE(replaceFileAtomically(store.damagedPath(), "earlier"));
-    CRecordingTarget target;
-    EXPECT_TRUE(store.redeliverHeld("u", 0, 100, target));
-    EXPECT_EQ(target.delivered, std::vector<std::string>{"1:one"});
-    EXPECT_EQ(contents(path()), record("v", 2, "two"));
+    EXPECT_TRUE(store.redeliverHeld("u", 0, 100, *this));
+    EXPECT_EQ(delivered, std::vector<std::string>{"1:one"});
+    EXPECT_EQ(contents(path), two);
     EXPECT_EQ(contents(store.damagedPath()), "earlier" + rest);
-
     // A length above the buffer is damage too.
-    ASSERT_TRUE(replaceFileAtomically(
-        path(), record("v", 2, "two") + nameField("x") + int32Bytes(1) + int32Bytes(20001) + "zz"));
-    EXPECT_TRUE(store.redeliverHeld("nobody", 0, 100, target));
-    EXPECT_EQ(contents(path()), record("v", 2, "two"));
+    ASSERT_TRUE(replaceFileAtomically(path, two + heldRecord("x", 1, std::string(20001, 'z'))));
+    EXPECT_TRUE(store.redeliverHeld("nobody", 0, 100, *this));
+    EXPECT_EQ(contents(path), two);
 }
 
-TEST_F(HeldMailStoreFile, RecoveryAtStartKeepsNewRecordsOutOfTheDamage) {
-    ASSERT_TRUE(
-        replaceFileAtomically(path(), record("u", 1, "one") + record("u", 2, "two").substr(0, 30)));
-    CHeldMailStore store(path());
+// Neither the torn record found at start nor an append that fails half-way (a full disk) is
+// left in front of the next record.
+TEST_F(HeldMailStoreFile, NewRecordsNeverFollowATornOne) {
+    ASSERT_TRUE(replaceFileAtomically(path, one + two.substr(0, 30)));
     EXPECT_TRUE(store.recover());
-    ASSERT_TRUE(store.holdMail("u", 3, "new", 3));
-    ASSERT_TRUE(store.finishHolding());
-    EXPECT_EQ(contents(path()), record("u", 1, "one") + record("u", 3, "new"));
-}
-
-TEST_F(HeldMailStoreFile, ExpiredAndOrphanedRecordsGoUndeliveredOnesStay) {
-    ASSERT_TRUE(replaceFileAtomically(
-        path(), record("u", 100, "a") + record("v", 10, "old") + record("orphan", 100, "b") +
-                    record("u", 100, "c") + record("v", 90, "new") + record("u", 100, "d")));
-    CHeldMailStore store(path());
-    CRecordingTarget target;
-    target.failFrom = 1;  // the connection breaks after the first delivery
-    EXPECT_TRUE(store.redeliverHeld("u", 20, 100, target));
-    EXPECT_EQ(target.delivered, std::vector<std::string>{"100:a"});
-    EXPECT_EQ(contents(path()),
-              record("u", 100, "c") + record("v", 90, "new") + record("u", 100, "d"));
-}
-
-TEST_F(HeldMailStoreFile, FailedAppendIsCutOffBeforeTheNextOne) {
-    CHeldMailStore store(path());
-    ASSERT_TRUE(store.holdMail("u", 1, "first", 5));
-    ASSERT_TRUE(store.finishHolding());
-    CFileFaults::failWritesAfter(10);  // a full disk in the middle of the record
+    CFileFaults::failWritesAfter(10);
     EXPECT_FALSE(store.holdMail("u", 2, "second", 6));
     CFileFaults::reset();
     store.finishHolding();
-    ASSERT_TRUE(store.holdMail("u", 3, "third", 5));
-    ASSERT_TRUE(store.finishHolding());
-    EXPECT_EQ(contents(path()), record("u", 1, "first") + record("u", 3, "third"));
+    ASSERT_TRUE(store.holdMail("v", 2, "two", 3) && store.finishHolding());
+    EXPECT_EQ(contents(path), one + two);
+}
+
+TEST_F(HeldMailStoreFile, ExpiredAndOrphanedRecordsGoUndeliveredOnesStay) {
+    const std::string kept = heldRecord("u", 100, "c") + heldRecord("v", 90, "new");
+    ASSERT_TRUE(replaceFileAtomically(path, heldRecord("u", 100, "a") + heldRecord("v", 10, "old") +
+                                                heldRecord("orphan", 100, "b") + kept));
+    failFrom = 1;  // the connection breaks after the first delivery
+    EXPECT_TRUE(store.redeliverHeld("u", 20, 100, *this));
+    EXPECT_EQ(delivered, std::vector<std::string>{"100:a"});
+    EXPECT_EQ(contents(path), kept);
 }
 
 TEST_F(HeldMailStoreFile, FailedRewriteLeavesTheStoreAsItWas) {
-    const std::string before = record("u", 1, "one") + record("v", 2, "two");
-    ASSERT_TRUE(replaceFileAtomically(path(), before));
-    CHeldMailStore store(path());
-    CRecordingTarget target;
+    ASSERT_TRUE(replaceFileAtomically(path, one + two));
     CFileFaults::failOpensOf("TovisBackMail.datx");
-    EXPECT_FALSE(store.redeliverHeld("u", 0, 100, target));
-    EXPECT_TRUE(target.delivered.empty());
+    EXPECT_FALSE(store.redeliverHeld("u", 0, 100, *this));
+    EXPECT_TRUE(delivered.empty());
     CFileFaults::reset();
     CFileFaults::failRenamesTo("TovisBackMail.dat");
-    EXPECT_FALSE(store.redeliverHeld("v", 0, 100, target));
+    EXPECT_FALSE(store.redeliverHeld("v", 0, 100, *this));
     CFileFaults::reset();
-    EXPECT_EQ(contents(path()), before);
+    EXPECT_EQ(contents(path), one + two);
     EXPECT_FALSE(fileExists(store.companionPath()));
 }
 
-}  // namespace
 }  // namespace tovi::test

@@ -1,0 +1,139 @@
+// A connection's life on the real server: the log-in handshake, framing after it, and isolation
+// (one connection never holds up the others).
+#include "server_support.h"
+
+namespace tovi::test {
+
+using Handshake = ServerTest;
+using Isolation = ServerTest;
+using Framing = ServerTest;
+
+TEST_F(Handshake, UnknownNameRegistersOnTheSameConnectionATakenNameWaitsForItsCloseNoStoreIsMade) {
+    CTestClient first, second, third;
+    ASSERT_TRUE(first.connect(port) && second.connect(port) && third.connect(port));
+    EXPECT_EQ(first.login("alice"), LOGIN_UNKNOWN_NAME);
+    EXPECT_EQ(first.failed, 1);
+    EXPECT_EQ(first.registerUser("alice", "sales"), REGISTER_DONE);
+    EXPECT_EQ(first.failed, 0);
+    EXPECT_EQ(second.login("alice"), LOGIN_ALREADY_CONNECTED);
+    EXPECT_EQ(second.failed, 1);
+    first.close();
+    ASSERT_TRUE(waitOffline(port, "alice"));
+    EXPECT_EQ(third.login("alice"), LOGIN_ACCEPTED);
+    EXPECT_TRUE(third.expectNothing(300));  // no held mail, and no store file made for it
+    EXPECT_FALSE(fileExists(storeFile()) || fileExists(storeFile() + "x"));
+}
+
+// A wrong first type has only its four bytes taken (the length behind reads as a type of 20
+// with a length of 0: consumed, unanswered); a log-in body of up to 20 bytes is a name read up
+// to its length, a longer one is refused. The connection stays usable.
+TEST_F(Handshake, WrongFirstTypeOrLongLogInIsReason3ShortAndFullNamesLogIn) {
+    const std::string twenty = "abcdefghijklmnopqrst";  // no NUL on the wire
+    ASSERT_TRUE(registerOffline(port, twenty, "g") && registerOffline(port, "ed", "g"));
+    const std::pair<std::string, int> cases[] = {
+        {int32Bytes(PKT_REGISTER) + int32Bytes(20) + int32Bytes(0), LOGIN_BAD_HANDSHAKE},
+        {frameBytes(PKT_LOGIN, nameField("ed") + "x"), LOGIN_BAD_HANDSHAKE},
+        {frameBytes(PKT_LOGIN, twenty), LOGIN_ACCEPTED},
+        {frameBytes(PKT_LOGIN, "ed"), LOGIN_ACCEPTED}};
+    int n = 0;
+    for (const auto& [bytes, reason] : cases) {
+        CTestClient c;
+        ASSERT_TRUE(c.connect(port) && c.sendRaw(bytes));
+        EXPECT_EQ(c.next().bytes(), result(PKT_LOGIN_RESULT, reason)) << n;
+        EXPECT_EQ(c.registerUser("new" + std::to_string(n++), "g"), REGISTER_DONE);
+    }
+}
+
+// The real waits: a log-in stopping inside its name is answered (48, 1, 3) after the 5 s piece
+// limit, a silent client after 10 s; the silent one may still register.
+TEST_F(Handshake, SilentClientIsAnsweredAfterTenSecondsAStalledLogInAfterFive) {
+    CTestClient silent, stalled;
+    ASSERT_TRUE(silent.connect(port) && stalled.connect(port));
+    const int64_t start = monotonicMs();
+    ASSERT_TRUE(stalled.sendRaw(int32Bytes(PKT_LOGIN) + int32Bytes(20) + "gr"));
+    EXPECT_TRUE(stalled.expectNothing(4000));
+    EXPECT_EQ(stalled.next(3000).bytes(), result(PKT_LOGIN_RESULT, LOGIN_BAD_HANDSHAKE));
+    EXPECT_TRUE(silent.expectNothing(int(std::max<int64_t>(0, start + 9000 - monotonicMs()))));
+    EXPECT_EQ(silent.next().bytes(), result(PKT_LOGIN_RESULT, LOGIN_BAD_HANDSHAKE));
+    EXPECT_GE(monotonicMs() - start, 9500);
+    EXPECT_EQ(silent.registerUser("frank", "g"), REGISTER_DONE);
+}
+
+// Types outside 1..64 take only their four bytes; empty packets, a second log-in and a type
+// without a meaning are consumed unanswered; packets back to back in one write are all served.
+TEST_F(Framing, OddTypesEmptyPacketsAndASecondLogInAreConsumedAndTheMailsBehindServed) {
+    auto a = connectUser("a", "g"), b = connectUser("b", "g");
+    ASSERT_TRUE(a && b);
+    std::string bytes = int32Bytes(99) + int32Bytes(0) + int32Bytes(-5) + frameBytes(PKT_MAIL, "") +
+                        frameBytes(PKT_USERLIST_REQ, "") + frameBytes(PKT_LOGIN, nameField("b")) +
+                        frameBytes(40, "whatever");
+    for (int i = 0; i < 50; ++i)
+        bytes += frameBytes(PKT_MAIL, mailBody(SEND_TO_USER, "b", "", "a", std::to_string(i)));
+    ASSERT_TRUE(a->sendRaw(bytes));
+    for (int i = 0; i < 50; ++i) {
+        EXPECT_EQ(b->next().text(), std::to_string(i));
+        EXPECT_EQ(a->next().bytes(), result(PKT_MAIL_RESULT, MAIL_DONE));
+    }
+    EXPECT_TRUE(a->expectNothing(200));
+}
+
+TEST_F(Framing, ImpossibleLengthsCloseTheConnectionAndUnbindItsUser) {
+    auto a = connectUser("a", "g"), b = connectUser("b", "g");
+    ASSERT_TRUE(a && b);
+    ASSERT_TRUE(a->sendRaw(int32Bytes(PKT_MAIL) + int32Bytes(20001) + std::string(100, 'x')));
+    EXPECT_TRUE(a->waitClosed(3000));
+    EXPECT_TRUE(waitOffline(port, "a"));
+    ASSERT_TRUE(b->sendRaw(int32Bytes(PKT_USERLIST_REQ) + int32Bytes(-1)));
+    EXPECT_TRUE(b->waitClosed(3000));
+    auto c = connectUser("c", "g");  // everybody else is served as before
+    ASSERT_TRUE(c);
+    EXPECT_EQ(c->sendMail(mailBody(SEND_TO_USER, "a", "", "c", "held")), MAIL_DONE);
+}
+
+TEST_F(Isolation, StalledAndSilentConnectionsCostTheOthersNothing) {
+    auto a = connectUser("a", "g"), b = connectUser("b", "g"), stuck = connectUser("stuck", "g");
+    CTestClient silent, halfLogIn;
+    ASSERT_TRUE(a && b && stuck && silent.connect(port) && halfLogIn.connect(port));
+    // Stops in the middle of a mail; a new connection says nothing, another half a log-in.
+    const std::string stuckMail = frameBytes(PKT_MAIL, mailBody(1, "b", "", "stuck", "finally"));
+    ASSERT_TRUE(stuck->sendRaw(stuckMail.substr(0, 6)));  // inside the length
+    ASSERT_TRUE(halfLogIn.sendRaw(int32Bytes(PKT_LOGIN) + "\x14"));
+    const int64_t start = monotonicMs();
+    for (int i = 0; i < 20; ++i) {
+        ASSERT_TRUE(i != 10 || stuck->sendRaw(stuckMail.substr(6, 12)));  // into the body
+        ASSERT_EQ(a->sendMail(mailBody(SEND_TO_USER, "b", "", "a", "x")), MAIL_DONE);
+        ASSERT_EQ(b->next(1000).type, PKT_MAIL);
+    }
+    ASSERT_TRUE(connectUser("late", "g"));
+    EXPECT_LT(monotonicMs() - start, 3000);  // a bound, not a benchmark: the stalls take 5-10 s
+    ASSERT_TRUE(stuck->sendRaw(stuckMail.substr(18)));  // completed later: routed and answered
+    EXPECT_EQ(stuck->next().bytes(), result(PKT_MAIL_RESULT, MAIL_DONE));
+    EXPECT_EQ(b->next().text(), "finally");
+}
+
+TEST_F(Isolation, AClientThatNeverReadsIsDisconnectedNotWaitedFor) {
+    auto sender = connectUser("sender", "g"), deaf = connectUser("deaf", "g");
+    ASSERT_TRUE(sender && deaf);
+    const std::string mail = mailBody(SEND_TO_USER, "deaf", "", "sender", std::string(19000, 'z'));
+    int i = 0;
+    for (; i < 400 && connectedFlag(port, "deaf") == 1; ++i)
+        ASSERT_EQ(sender->sendMail(mail), MAIL_DONE);
+    EXPECT_LT(i, 400);  // its socket filled, the write timed out, the connection was closed
+}
+
+TEST_F(Isolation, TwoHundredConnectionsAndTheTwoHundredAndFirstWaits) {
+    std::vector<CTestClient> clients(CBsServerSocket::SLOT_COUNT);
+    for (size_t i = 0; i < clients.size(); ++i) {
+        ASSERT_TRUE(clients[i].connect(port));
+        ASSERT_EQ(clients[i].login("n" + std::to_string(i)), LOGIN_UNKNOWN_NAME) << i;
+    }
+    CTestClient extra;
+    ASSERT_TRUE(extra.connect(port));  // completes in the listen queue
+    ASSERT_TRUE(extra.sendFrame(PKT_LOGIN, nameField("extra")));
+    EXPECT_TRUE(extra.expectNothing(500));
+    EXPECT_EQ(clients[0].registerUser("n0", "g"), REGISTER_DONE);  // the 200 are served
+    clients[57].close();
+    EXPECT_EQ(extra.next(3000).bytes(), result(PKT_LOGIN_RESULT, LOGIN_UNKNOWN_NAME));
+}
+
+}  // namespace tovi::test

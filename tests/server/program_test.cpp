@@ -1,0 +1,123 @@
+// The server program: Tovis.ini at start-up, tovis --headless as a process, and crash
+// consistency (the program killed at random moments while it appends held mail and rewrites its
+// store loses no held mail it has answered with success).
+#include <set>
+#include <thread>
+
+#include "platform/cp932.h"
+#include "server/app/headless_server.h"
+#include "server/app/server_settings.h"
+#include "server_support.h"
+#include "ui/scripted_message_boxes.h"
+
+namespace tovi::test {
+
+TEST(ServerSettingsFile, FirstStartWritesPort6998AGivenPortIsKeptAPortOfZeroCompleted) {
+    CTempDir dir;
+    const std::string ini = dir.file("Tovis.ini"), written = "[SERVER]\nPORT=6998\n";
+    const std::string given = "; office server\n[SERVER]\nPORT=7000\nDELLIMIT=864000\n";
+    // The file before, the port and hold limit read, the file after.
+    const std::tuple<std::string, int, int, std::string> cases[] = {
+        {"", 6998, 0, written},
+        {given, 7000, 864000, given},
+        {"[SERVER]\nPORT=0\n", 6998, 0, written}};
+    for (const auto& [before, port, holdLimit, after] : cases) {
+        ASSERT_TRUE(before.empty() || replaceFileAtomically(ini, before));
+        CServerSettings settings;
+        ASSERT_TRUE(settings.prepare(ini));
+        EXPECT_EQ(settings.port(), port);
+        EXPECT_EQ(settings.holdLimit(), holdLimit);
+        EXPECT_EQ(contents(ini), after);
+    }
+}
+
+TEST(ServerSettingsFile, AFailedWriteIsReportedAndKeepsTheOldValue) {
+    CTempDir dir;
+    CServerSettings settings;
+    ASSERT_TRUE(settings.prepare(dir.file("Tovis.ini")));
+    CScriptedMessageBoxes boxes;
+    CFileFaults::failRenamesTo("Tovis.ini");
+    EXPECT_EQ(settings.setHoldLimit(86400), -1);
+    EXPECT_FALSE(settings.setPort(7001));
+    EXPECT_EQ(settings.setHoldLimit(0), 0);  // unchanged: nothing written, nothing shown
+    CFileFaults::reset();
+    EXPECT_EQ(settings.holdLimit(), 0);
+    EXPECT_EQ(settings.port(), 6998);
+    std::string expected;
+    ASSERT_TRUE(utf8ToCp932("初期化ファイルに設定失敗", expected));
+    EXPECT_EQ(boxes.texts(), (Names{expected, expected}));
+}
+
+TEST(HeadlessProgram, APortInUseEndsWithTheMessageAndExitCode1) {
+    CTempDir dir;
+    CTcpSocket occupant;
+    ASSERT_TRUE(occupant.listen("", 0, 1));
+    ASSERT_TRUE(replaceFileAtomically(
+        dir.file("Tovis.ini"), "[SERVER]\nPORT=" + std::to_string(occupant.localPort()) + "\n"));
+    ServerProcess tovis;
+    ASSERT_TRUE(tovis.start(dir.path));
+    EXPECT_EQ(tovis.wait(5000), 1);
+    std::string expected;
+    ASSERT_TRUE(cp932ToUtf8(CHeadlessServer::portFailureMessage(dir.path), expected));
+    EXPECT_EQ(contents(tovis.stderrPath), expected + "\n");
+    EXPECT_NE(expected.find(dir.path + "にある Tovis.ini"), std::string::npos);
+    EXPECT_NE(expected.find(dir.path + "にある Tovic.iniです。"), std::string::npos);
+    EXPECT_EQ(expected.find("Windows"), std::string::npos);
+}
+
+// The program serves on the configured port with its files in the configuration directory; killed
+// at random moments while it appends held mail and rewrites its store, it loses no mail it has
+// answered with success; it applies DELLIMIT from the start and ends on SIGTERM, disconnecting
+// everybody.
+TEST(HeadlessProgram, LosesNoAcceptedMailWhenKilledAndStopsOnSigterm) {
+    CTempDir dir;
+    const int port = freePort();
+    const std::string ini = "[SERVER]\nPORT=" + std::to_string(port) + "\nDELLIMIT=86400\n";
+    const std::string store = dir.file("TovisBackMail.dat");
+    ASSERT_TRUE(replaceFileAtomically(dir.file("Tovis.ini"), ini));
+    std::set<std::string> accepted;
+    std::multiset<std::string> received;
+    for (int round = 0; round < 8; ++round) {
+        ServerProcess tovis;
+        ASSERT_TRUE(tovis.start(dir.path) && waitServerUp(port, 5000));
+        ASSERT_TRUE(round > 0 ||
+                    (registerOffline(port, "rx", "g") && registerOffline(port, "churn", "g")));
+        std::thread killer([pid = tovis.pid, ms = 30 + round * 157 % 400] {
+            sleepMs(ms);
+            ::kill(pid, SIGKILL);
+        });
+        CTestClient tx;
+        bool up = tx.connect(port) && tx.login("tx") >= 0;
+        for (int n = 0; up && n < 100000; ++n) {
+            const std::string text =
+                std::to_string(round) + "-" + std::to_string(n) + std::string(1000, 'p');
+            const int reason = tx.sendMail(mailBody(SEND_TO_USER, "rx", "", "tx", text));
+            if (reason == MAIL_DONE) accepted.insert(text);
+            CTestClient churn;  // every fifth mail, a log-in rewrites the whole store
+            up = reason >= 0 && (n % 5 || (churn.connect(port) && churn.login("churn") >= 0));
+        }
+        killer.join();
+        EXPECT_EQ(tovis.wait(5000), -2);
+    }
+    ASSERT_GT(accepted.size(), 20u);
+    const std::string stale = mailBody(1, "", "", "s", "stale").substr(44);
+    ASSERT_TRUE(replaceFileAtomically(
+        store, heldRecord("churn", nowSeconds() - 2 * 86400, stale) + contents(store)));
+    // The recipient finally logs in and receives every accepted mail once; the rewrite drops the
+    // expired mail of another user.
+    ServerProcess tovis;
+    CTestClient rx;
+    ASSERT_TRUE(tovis.start(dir.path) && waitServerUp(port, 5000) && rx.connect(port));
+    ASSERT_EQ(rx.login("rx"), LOGIN_ACCEPTED);
+    for (Frame f; (f = rx.next(1000)).type == PKT_MAIL;) received.insert(f.text());
+    for (const std::string& text : accepted) EXPECT_EQ(received.count(text), 1u) << text;
+    EXPECT_EQ(held(store), Names{});
+    EXPECT_EQ(contents(dir.file("Tovis.ini")), ini);
+    const int64_t stop = monotonicMs();
+    ASSERT_EQ(::kill(tovis.pid, SIGTERM), 0);
+    EXPECT_TRUE(rx.waitClosed(5000));
+    EXPECT_EQ(tovis.wait(static_cast<int>(stop + 5000 - monotonicMs())), 0);  // within 5 s
+    EXPECT_EQ(contents(tovis.stderrPath), "");
+}
+
+}  // namespace tovi::test
