@@ -1,162 +1,111 @@
-// Tovic.ini through CClientSettings: defaults, write-through with compare first, write order,
-// failed writes, cut texts and the directory refusal.
+// Tovic.ini through CClientSettings: defaults, write-through with compare first, the directory
+// refusal, failed writes and cut texts.
 #include "client/dialogs/client_settings.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-
-#include "platform/cp932.h"
+#include "client_test_support.h"
 #include "platform/file.h"
+#include "platform/ini_file.h"
 #include "ui/scripted_message_boxes.h"
 
 namespace tovi {
 namespace {
 
 struct IniFixture {
-    std::string root;
-    std::string path;
+    TempDir root;
+    std::string path = root.path + "Tovic.ini";
     CScriptedMessageBoxes boxes;
-    IniFixture() {
-        char pattern[] = "/tmp/tovi_ini_XXXXXX";
-        root = ::mkdtemp(pattern);
-        path = root + "/Tovic.ini";
+    CClientSettings s;
+    ~IniFixture() { CFileFaults::reset(); }
+    // Writes the file and loads it.
+    void load(const std::string& text) {
+        ASSERT_TRUE(replaceFileAtomically(path, text));
+        ASSERT_EQ(s.load(path), 1);
     }
-    ~IniFixture() {
-        CFileFaults::reset();
-        std::system(("rm -rf '" + root + "'").c_str());
-    }
-    void write(const std::string& text) { ASSERT_TRUE(replaceFileAtomically(path, text)); }
-    std::string text() const {
-        std::string t;
-        readWholeFile(path, t);
-        return t;
-    }
+    std::string text() const { return fileText(path); }
 };
 
-std::string cp932(const char* utf8) {
-    std::string out;
-    utf8ToCp932(utf8, out);
-    return out;
-}
-
-TEST(ClientSettings, MissingFileReadsNothingButBecomesTheStore) {
-    IniFixture f;
-    CClientSettings s;
-    EXPECT_EQ(s.load(f.path), 0);
-    EXPECT_EQ(s.port(), 0);
-    EXPECT_FALSE(fileExists(f.path));
-    // The first start then stores the port into that file.
-    EXPECT_EQ(s.setPort(6998), 1);
-    CClientSettings again;
-    EXPECT_EQ(again.load(f.path), 1);
-    EXPECT_EQ(again.port(), 6998);
-}
-
-TEST(ClientSettings, MissingOrZeroPortBecomes6998InMemoryAndFile) {
+// Without a file nothing is read and the port stays 0, till the first start stores 6998 there.
+// A file without a port, or with PORT=0, gives 6998 in memory and in the file.
+TEST(ClientSettings, LoadGivesDefaultsAndAMissingOrZeroPortBecomes6998) {
+    IniFixture none;
+    EXPECT_EQ(none.s.load(none.path), 0);
+    EXPECT_EQ(none.s.port(), 0);
+    EXPECT_FALSE(fileExists(none.path));
+    EXPECT_EQ(none.s.setPort(6998), 1);
+    EXPECT_EQ(CIniFile(none.path).getInt("SERVER", "PORT", -1), 6998);
     for (const char* text :
          {"[SERVER]\nADDRESS=10.0.0.1\n", "[SERVER]\nPORT=0\nADDRESS=10.0.0.1\n"}) {
         IniFixture f;
-        f.write(text);
-        CClientSettings s;
-        EXPECT_EQ(s.load(f.path), 1);
-        EXPECT_EQ(s.port(), 6998);
-        EXPECT_EQ(s.address(), "10.0.0.1");
-        CIniFile ini(f.path);
-        EXPECT_EQ(ini.getInt("SERVER", "PORT", -1), 6998) << text;
+        f.load(text);
+        EXPECT_EQ(f.s.port(), 6998);
+        EXPECT_EQ(f.s.address(), "10.0.0.1");
+        EXPECT_EQ(CIniFile(f.path).getInt("SERVER", "PORT", -1), 6998) << text;
     }
 }
 
-TEST(ClientSettings, UnchangedValuesWriteNothing) {
+// Setters return 1 when the name or group changed, 0 otherwise, and write only changed keys.
+TEST(ClientSettings, SettersWriteOnlyWhatChangedAndReportNameOrGroupChanges) {
     IniFixture f;
-    f.write(
+    f.load(
         "; kept\n[SERVER]\nPORT=7000\nADDRESS=10.0.0.1\n[USER]\nNAME=alice\nGROUP=sales\n"
-        "DIR=/home/a/mail/\nBEEP=1\n");
-    CClientSettings s;
-    ASSERT_EQ(s.load(f.path), 1);
+        "DIR=/a/\nBEEP=1\n");
     const std::string before = f.text();
-    EXPECT_EQ(s.setIdentity("alice", "sales", "10.0.0.1"), 0);
-    EXPECT_EQ(s.setUserOptions("/home/a/mail/", 1, 0, 0, 0), 0);
-    EXPECT_EQ(s.setSaveDir(""), 1);
+    EXPECT_EQ(f.s.setIdentity("alice", "sales", "10.0.0.1"), 0);
+    EXPECT_EQ(f.s.setUserOptions("/a/", 1, 0, 0, 0), 0);
+    EXPECT_EQ(f.s.setSaveDir(""), 1);
     EXPECT_EQ(f.text(), before);  // not even rewritten with the same bytes: no READBEEP=0 added
-}
-
-TEST(ClientSettings, IdentityReportsOnlyNameOrGroupChanges) {
-    IniFixture f;
-    f.write("[SERVER]\nPORT=7000\nADDRESS=10.0.0.1\n[USER]\nNAME=alice\nGROUP=sales\n");
-    CClientSettings s;
-    ASSERT_EQ(s.load(f.path), 1);
-    EXPECT_EQ(s.setIdentity("alice", "sales", "10.0.0.2"), 0);
-    EXPECT_EQ(CIniFile(f.path).getString("SERVER", "ADDRESS"), "10.0.0.2");
-    EXPECT_EQ(s.address(), "10.0.0.2");
-    // Names compare case-sensitively.
-    EXPECT_EQ(s.setIdentity("Alice", "sales", nullptr), 1);
-    EXPECT_EQ(CIniFile(f.path).getString("USER", "NAME"), "Alice");
-    EXPECT_EQ(s.address(), "10.0.0.2");
-}
-
-TEST(ClientSettings, OnlyTheChangedOptionIsWrittenAndOtherLinesStay) {
-    IniFixture f;
-    f.write("; comment\n[SERVER]\nPORT=7000\n[USER]\nDIR=/a/\n");
-    CClientSettings s;
-    ASSERT_EQ(s.load(f.path), 1);
-    EXPECT_EQ(s.setUserOptions("/b/", 0, 0, 0, 0), 0);
-    EXPECT_EQ(f.text(), "; comment\n[SERVER]\nPORT=7000\n[USER]\nDIR=/b/\n");
-    EXPECT_EQ(s.dir(), "/b/");
+    EXPECT_EQ(f.s.setUserOptions("/b/", 1, 0, 0, 0), 0);
+    EXPECT_EQ(f.s.setIdentity("alice", "sales", "10.0.0.2"), 0);
+    // Names compare case-sensitively; a null address is left alone.
+    EXPECT_EQ(f.s.setIdentity("Alice", "sales", nullptr), 1);
+    // A directory without room for the mail names is refused with nothing written.
+    EXPECT_EQ(f.s.setUserOptions("/" + std::string(250, 'd') + "/", 0, 1, 1, 1),
+              CClientSettings::DIRECTORY_REFUSED);
+    EXPECT_EQ(f.text(),
+              "; kept\n[SERVER]\nPORT=7000\nADDRESS=10.0.0.2\n[USER]\nNAME=Alice\n"
+              "GROUP=sales\nDIR=/b/\nBEEP=1\n");
+    EXPECT_EQ(f.s.address(), "10.0.0.2");
+    EXPECT_EQ(f.s.dir(), "/b/");
+    EXPECT_EQ(f.s.beep(), 1);
+    EXPECT_EQ(f.s.winUp(), 0);
 }
 
 TEST(ClientSettings, FailedWriteShowsTheBoxKeepsTheOldValueAndStops) {
     IniFixture f;
-    f.write("[SERVER]\nPORT=7000\n[USER]\nNAME=alice\nGROUP=sales\n");
-    CClientSettings s;
-    ASSERT_EQ(s.load(f.path), 1);
+    const std::string text = "[SERVER]\nPORT=7000\n[USER]\nNAME=alice\nGROUP=sales\n";
+    f.load(text);
     CFileFaults::failRenamesTo("Tovic.ini");
-    EXPECT_EQ(s.setIdentity("bob", "dev", "10.0.0.9"), -1);
-    EXPECT_EQ(s.setUserOptions("/m/", 1, 1, 1, 1), -1);
-    EXPECT_EQ(s.setPort(7001), 0);
-    EXPECT_EQ(s.setSaveDir("/save"), -1);
+    EXPECT_EQ(f.s.setIdentity("bob", "dev", "10.0.0.9"), -1);
+    EXPECT_EQ(f.s.setUserOptions("/m/", 1, 1, 1, 1), -1);
+    EXPECT_EQ(f.s.setPort(7001), 0);
+    EXPECT_EQ(f.s.setSaveDir("/save"), -1);
     CFileFaults::reset();
     // Each setter stopped at its first failed key: one box each.
-    ASSERT_EQ(f.boxes.texts().size(), 4u);
-    EXPECT_EQ(f.boxes.texts()[0], cp932("初期化ファイルに設定失敗"));
-    EXPECT_EQ(s.name(), "alice");
-    EXPECT_EQ(s.group(), "sales");
-    EXPECT_EQ(s.address(), "");
-    EXPECT_EQ(s.beep(), 0);
-    EXPECT_EQ(s.port(), 7000);
-    EXPECT_EQ(f.text(), "[SERVER]\nPORT=7000\n[USER]\nNAME=alice\nGROUP=sales\n");
+    EXPECT_EQ(f.boxes.texts(), std::vector<std::string>(4, cp932("初期化ファイルに設定失敗")));
+    EXPECT_EQ(f.s.name(), "alice");
+    EXPECT_EQ(f.s.group(), "sales");
+    EXPECT_EQ(f.s.address(), "");
+    EXPECT_EQ(f.s.beep(), 0);
+    EXPECT_EQ(f.s.port(), 7000);
+    EXPECT_EQ(f.text(), text);
     // Once the file can be written again the same call goes through.
-    EXPECT_EQ(s.setIdentity("bob", "dev", "10.0.0.9"), 1);
-    EXPECT_EQ(s.name(), "bob");
+    EXPECT_EQ(f.s.setIdentity("bob", "dev", "10.0.0.9"), 1);
+    EXPECT_EQ(f.s.name(), "bob");
 }
 
 TEST(ClientSettings, LongTextsAreCutOnACharacterBoundary) {
     IniFixture f;
     // 19 ASCII bytes and then a double-byte character: 21 bytes, cut to 19.
-    const std::string longName = std::string(19, 'n') + cp932("漢");
-    f.write("[SERVER]\nPORT=7000\nADDRESS=" + std::string(30, '1') + "\n[USER]\nNAME=" + longName +
-            "\n");
-    CClientSettings s;
-    ASSERT_EQ(s.load(f.path), 1);
-    EXPECT_EQ(s.name(), std::string(19, 'n'));
-    EXPECT_EQ(s.address(), std::string(23, '1'));
+    f.load("[SERVER]\nPORT=7000\nADDRESS=" + std::string(30, '1') +
+           "\n[USER]\nNAME=" + std::string(19, 'n') + cp932("漢") + "\n");
+    EXPECT_EQ(f.s.name(), std::string(19, 'n'));
+    EXPECT_EQ(f.s.address(), std::string(23, '1'));
     const std::string group = cp932("営業部第一課の皆さん、こんにちは");  // 32 bytes
-    EXPECT_EQ(s.setIdentity(s.name().c_str(), group.c_str(), nullptr), 1);
-    EXPECT_EQ(s.group(), group.substr(0, 20));
+    EXPECT_EQ(f.s.setIdentity(f.s.name().c_str(), group.c_str(), nullptr), 1);
+    EXPECT_EQ(f.s.group(), group.substr(0, 20));
     EXPECT_EQ(CIniFile(f.path).getString("USER", "GROUP"), group.substr(0, 20));
-}
-
-TEST(ClientSettings, DirectoryWithoutRoomForTheMailNamesIsRefused) {
-    IniFixture f;
-    f.write("[SERVER]\nPORT=7000\n[USER]\nDIR=/a/\n");
-    CClientSettings s;
-    ASSERT_EQ(s.load(f.path), 1);
-    const std::string before = f.text();
-    EXPECT_EQ(s.setUserOptions("/" + std::string(250, 'd') + "/", 1, 1, 1, 1),
-              CClientSettings::DIRECTORY_REFUSED);
-    EXPECT_EQ(f.text(), before);
-    EXPECT_EQ(s.dir(), "/a/");
-    EXPECT_EQ(s.beep(), 0);
 }
 
 }  // namespace
