@@ -1,115 +1,32 @@
-// Shared by the client tests: a temporary directory, cp932 text, waiting with a limit, hand-built
-// frames, a scripted fake server on 127.0.0.1, and one client's connection layer.
+// Shared by the client tests: hand-built deliveries, a scripted fake server on 127.0.0.1, and one
+// client's connection layer.
 #pragma once
 
-#include <algorithm>
 #include <atomic>
-#include <cstdlib>
-#include <functional>
 #include <mutex>
-#include <string>
 #include <thread>
-#include <vector>
 
 #include "client/connection/cc_rec_mess.h"
 #include "client/connection/cc_rs_data.h"
-#include "platform/clock.h"
-#include "platform/cp932.h"
-#include "platform/file.h"
-#include "platform/tcp_socket.h"
+#include "support/test_support.h"
 
-namespace tovi {
-
-struct TempDir {
-    std::string path;  // with the trailing '/'
-    TempDir() {
-        char pattern[] = "/tmp/tovi_client_XXXXXX";
-        path = std::string(::mkdtemp(pattern)) + "/";
-    }
-    ~TempDir() { std::system(("rm -rf '" + path + "'").c_str()); }
-};
-
-inline std::string cp932(const char* utf8) {
-    std::string out;
-    utf8ToCp932(utf8, out);
-    return out;
-}
-
-// The whole file, or "<unreadable>".
-inline std::string fileText(const std::string& path) {
-    std::string text;
-    return readWholeFile(path, text) ? text : "<unreadable>";
-}
-
-inline bool waitUntil(const std::function<bool()>& pred, int timeoutMs) {
-    for (const int64_t until = monotonicMs() + timeoutMs; !pred(); sleepMs(5))
-        if (monotonicMs() >= until) return false;
-    return true;
-}
-
-inline std::string int32s(std::initializer_list<int32_t> values) {
-    std::string bytes(4 * values.size(), '\0');
-    for (size_t i = 0; i < values.size(); ++i) putInt32(bytes.data() + 4 * i, values.begin()[i]);
-    return bytes;
-}
-
-inline std::string frame(int32_t type, const std::string& body) {
-    return int32s({type, static_cast<int32_t>(body.size())}) + body;
-}
-
-// A name field: the name and zero bytes up to 20.
-inline std::string name20(const std::string& name) {
-    return name + std::string(20 - name.size(), '\0');
-}
-
-// A PKT_MAIL delivery frame: time, kind, sender, token, then the text.
-inline std::string delivery(int32_t time, int32_t kind, const char* sender, int32_t token,
-                            const std::string& text) {
-    return frame(PKT_MAIL, int32s({time, kind}) + name20(sender) + int32s({token}) + text);
-}
-
-// Reads one whole frame within timeoutMs; empty on time-out, end of stream or error.
-inline std::string readFrame(CTcpSocket& peer, int timeoutMs = 5000) {
-    const int64_t until = monotonicMs() + timeoutMs;
-    std::string bytes(8, '\0');
-    for (size_t got = 0; got < bytes.size();) {
-        int left = static_cast<int>(std::max<int64_t>(until - monotonicMs(), 0));
-        long r = peer.waitReadable(left) > 0 ? peer.readSome(&bytes[got], bytes.size() - got) : -1;
-        if (r < 0) return "";
-        if ((got += static_cast<size_t>(r)) != 8) continue;
-        const int32_t length = getInt32(&bytes[4]);
-        if (length < 0 || length > 1 << 20) return "";
-        bytes.resize(8 + static_cast<size_t>(length));
-    }
-    return bytes;
-}
-
-inline bool writeBytes(CTcpSocket& peer, const std::string& bytes) {
-    return peer.writeAll(bytes.data(), bytes.size(), 5000);
-}
-
-// A port on 127.0.0.1 where nothing listens (it was free a moment ago).
-inline int closedPort() {
-    CTcpSocket probe;
-    return probe.listen("127.0.0.1", 0, 1) ? probe.localPort() : 1;
-}
+namespace tovi::test {
 
 // A fake server on 127.0.0.1. On each connection, for each reply in turn, it reads a frame (kept
 // for got()) and writes the reply; then it holds the connection until the client closes it, save
 // the first connection when hangUpFirst.
 class FakeServer {
   public:
-    explicit FakeServer(std::vector<std::string> replies, bool hangUpFirst = false)
-        : m_replies(std::move(replies)) {
+    explicit FakeServer(std::vector<std::string> replies, bool hangUpFirst = false) {
         m_listener.listen("127.0.0.1", 0, 5);
-        m_thread = std::thread([this, hangUpFirst] {
+        m_thread = std::thread([this, replies = std::move(replies), hangUpFirst] {
             for (CTcpSocket peer; !m_stop.load(); peer.close(), sleepMs(2)) {
                 if (!m_listener.accept(peer)) continue;
                 const bool hangUp = m_accepted++ == 0 && hangUpFirst;
                 bool talking = true;
-                for (size_t i = 0; talking && i < m_replies.size(); ++i) {
+                for (size_t i = 0; talking && i < replies.size(); ++i) {
                     std::string bytes = readFrame(peer);
-                    talking = !bytes.empty() && writeBytes(peer, m_replies[i]);
+                    talking = !bytes.empty() && writeBytes(peer, replies[i]);
                     std::lock_guard<std::mutex> hold(m_lock);
                     m_frames.push_back(bytes);
                 }
@@ -133,7 +50,6 @@ class FakeServer {
     }
 
   private:
-    const std::vector<std::string> m_replies;
     CTcpSocket m_listener;
     std::atomic<bool> m_stop{false};
     std::atomic<int> m_accepted{0};
@@ -194,4 +110,4 @@ struct ClientStack {
     }
 };
 
-}  // namespace tovi
+}  // namespace tovi::test

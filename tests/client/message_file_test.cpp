@@ -9,7 +9,7 @@
 #include "client_test_support.h"
 #include "platform/file.h"
 
-namespace tovi {
+namespace tovi::test {
 namespace {
 
 // The peer takes all 20 bytes of its field: no terminator in the file.
@@ -22,8 +22,8 @@ TEST(MessageFile, HeadAndTextRoundTripByteForByte) {
     const std::string path = dir.path + "_TovicS1700000000";
     ASSERT_TRUE(CMessageFile::write(dir.path, CMessageFile::sentName(1700000000), SAMPLE,
                                     text.data(), text.size()));
-    std::string raw = fileText(path);
-    EXPECT_EQ(raw, name20("alice") + int32s({1700000000, 1}) + "ABCDEFGHIJKLMNOPQRST" +
+    std::string raw = contents(path);
+    EXPECT_EQ(raw, nameField("alice") + int32s({1700000000, 1}) + "ABCDEFGHIJKLMNOPQRST" +
                        int32s({1700000001, static_cast<int32_t>(text.size())}) + text);
     MailHead back;
     std::string backText;
@@ -34,7 +34,7 @@ TEST(MessageFile, HeadAndTextRoundTripByteForByte) {
     // The token change rewrites those 4 bytes alone.
     EXPECT_EQ(CMessageFile::setToken(path, 0), CMessageFile::TOKEN_WRITTEN);
     std::memset(raw.data() + 48, 0, 4);
-    EXPECT_EQ(fileText(path), raw);
+    EXPECT_EQ(contents(path), raw);
     EXPECT_EQ(CMessageFile::setToken(dir.path + "_TovicS6", 0), CMessageFile::TOKEN_NO_FILE);
     // A text length beyond the file is not read (the head alone is fine); a short file is no mail.
     putInt32(raw.data() + 52, 1000000);
@@ -46,7 +46,7 @@ TEST(MessageFile, HeadAndTextRoundTripByteForByte) {
     EXPECT_FALSE(CMessageFile::read(path, back));
 }
 
-TEST(MessageFile, FailedWriteLeavesNoFileThatAListWouldSee) {
+TEST(MessageFile, FailedWriteLeavesNoFileThatAListWouldSeeAFlagIsTakenOnce) {
     TempDir dir;
     const std::string text(5000, 't');
     for (bool renameFails : {false, true}) {  // the write or the rename fails
@@ -59,13 +59,10 @@ TEST(MessageFile, FailedWriteLeavesNoFileThatAListWouldSee) {
     const std::string temp = CMessageFile::temporaryName("_TovicR17000000000");
     EXPECT_FALSE(matchesPattern(temp, CMessageFile::RECEIVED_PATTERN));
     EXPECT_FALSE(matchesPattern(temp, CMessageFile::SENT_PATTERN));
-}
-
-TEST(MessageFile, FlagIsTwoZeroBytesAndIsTakenOnce) {
-    TempDir dir;
+    // A flag is two zero bytes and is taken once.
     ASSERT_TRUE(CMessageFile::raiseFlag(dir.path, CMessageFile::RECEIVED_FLAG));
     ASSERT_TRUE(CMessageFile::raiseFlag(dir.path, CMessageFile::RECEIVED_FLAG));
-    EXPECT_EQ(fileText(dir.path + "_TovicRecvUp"), std::string(2, '\0'));
+    EXPECT_EQ(contents(dir.path + "_TovicRecvUp"), std::string(2, '\0'));
     EXPECT_TRUE(CMessageFile::takeFlag(dir.path, CMessageFile::RECEIVED_FLAG));
     EXPECT_FALSE(CMessageFile::takeFlag(dir.path, CMessageFile::RECEIVED_FLAG));
     EXPECT_FALSE(CMessageFile::takeFlag(dir.path, CMessageFile::SENT_FLAG));
@@ -88,4 +85,4 @@ TEST(MessageFile, DirectoryMustLeaveRoomForTheNames) {
 }
 
 }  // namespace
-}  // namespace tovi
+}  // namespace tovi::test

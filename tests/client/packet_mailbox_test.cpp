@@ -6,10 +6,10 @@
 
 #include "client_test_support.h"
 
-namespace tovi {
+namespace tovi::test {
 namespace {
 
-TEST(PacketMailbox, SlotTakesAtMost19996BytesOnlyWhenEmptyAndLengthZeroEmptiesIt) {
+TEST(PacketMailbox, SlotTakesAtMost19996BytesOnlyWhenEmptyStatusPairsAreSeparateRevokedViewsInert) {
     ClientStack v(0);  // its storage and the main window's two views
     std::string big(MAILBOX_SLOT_BYTES + 1, 'q');
     EXPECT_FALSE(v.put(0, big));
@@ -24,10 +24,8 @@ TEST(PacketMailbox, SlotTakesAtMost19996BytesOnlyWhenEmptyAndLengthZeroEmptiesIt
     EXPECT_EQ(v.sendView.peekSlot(nullptr, 0), 0u);
     EXPECT_EQ(v.sendView.putSlot(3, "xyz", 0), 3u);
     EXPECT_EQ(v.sendView.putSlot(1, "a", 2), 0u);
-}
-
-TEST(PacketMailbox, StatusPairsAreSeparateAndRevokedViewsTouchNothing) {
-    ClientStack v(0);  // its storage and the main window's two views
+    ASSERT_TRUE(v.put(0, ""));
+    // Status pairs are separate and revoked views touch nothing.
     EXPECT_TRUE(v.sendView.setStatus(ST_TIMEOUT));
     CPacketMailbox again;  // a new worker's view: binding starts the pair afresh
     again.bind(&v.storage.lock, &v.storage.slots, &v.storage.sendStatus);
@@ -66,4 +64,4 @@ TEST(PacketMailbox, WatchersAreWokenByEveryChangeUntilRevoked) {
 }
 
 }  // namespace
-}  // namespace tovi
+}  // namespace tovi::test

@@ -7,7 +7,7 @@
 #include "client_test_support.h"
 #include "ui/scripted_message_boxes.h"
 
-namespace tovi {
+namespace tovi::test {
 namespace {
 
 std::string mail(const std::string& text, int32_t kind = MAIL_MESSAGE, int32_t token = 1) {
@@ -22,10 +22,10 @@ struct ReceiveFixture : CScriptedMessageBoxes, ClientStack {
     // Puts a packet into slot 0 as the send worker does, once the slot is free.
     bool deliver(const std::string& bytes) { return slotEmpties() && put(0, bytes); }
     bool slotEmpties() {
-        return waitUntil([&] { return slot(0).empty(); }, 5000);
+        return eventually([&] { return slot(0).empty(); });
     }
-    bool flagRaised(const char* flag) {
-        return waitUntil([&] { return CMessageFile::takeFlag(dir, flag); }, 5000);
+    bool flagRaised(const char* f) {
+        return eventually([&] { return CMessageFile::takeFlag(dir, f); });
     }
 };
 
@@ -41,104 +41,86 @@ TEST(ReceiveWorker, NamesWithinOneSecondCountUpAndTheNextSecondStartsAtZero) {
     const int32_t t = freshSecond();
     ASSERT_TRUE(f.deliver(delivery(1699999999, MAIL_MESSAGE, "carol", 1700000123, text)));
     for (int i = 0; i < 2; ++i) ASSERT_TRUE(f.deliver(mail("m")));
-    ASSERT_TRUE(waitUntil([&] { return f.received().size() == 3; }, 5000));
+    ASSERT_TRUE(eventually([&] { return f.received().size() == 3; }));
     if (nowSeconds() != t) GTEST_SKIP() << "the clock passed a second while storing";
-    EXPECT_EQ(f.received(), (std::vector<std::string>{CMessageFile::receivedName(t, 0),
-                                                      CMessageFile::receivedName(t, 1),
-                                                      CMessageFile::receivedName(t, 2)}));
-    EXPECT_EQ(fileText(f.dir + CMessageFile::receivedName(t, 0)),
-              name20("bob") + int32s({1699999999, CMessageFile::BOX_RECEIVED}) + name20("carol") +
-                  int32s({1700000123, static_cast<int32_t>(text.size())}) + text);
+    EXPECT_EQ(f.received(),
+              (Names{CMessageFile::receivedName(t, 0), CMessageFile::receivedName(t, 1),
+                     CMessageFile::receivedName(t, 2)}));
+    EXPECT_EQ(contents(f.dir + CMessageFile::receivedName(t, 0)),
+              nameField("bob") + int32s({1699999999, CMessageFile::BOX_RECEIVED}) +
+                  nameField("carol") + int32s({1700000123, static_cast<int32_t>(text.size())}) +
+                  text);
     const int32_t next = freshSecond();
-    ASSERT_TRUE(f.deliver(mail("m")));
-    ASSERT_TRUE(waitUntil([&] { return f.received().size() == 4; }, 5000));
+    ASSERT_TRUE(f.deliver(mail("m")) && eventually([&] { return f.received().size() == 4; }));
     EXPECT_TRUE(fileExists(f.dir + CMessageFile::receivedName(next, 0)));
     EXPECT_TRUE(f.flagRaised(CMessageFile::RECEIVED_FLAG));
     EXPECT_TRUE(f.texts().empty());
 }
 
-TEST(ReceiveWorker, NameAlreadyOnDiskIsNeverOverwritten) {
+// More than the names kept for one second, each delivery whole in its own file; the files of an
+// earlier run for this second and the next ones are never overwritten.
+TEST(ReceiveWorker, ManyDeliveriesInABurstAllGetTheirOwnFileAndNoneIsOverwritten) {
     ReceiveFixture f;
+    std::set<std::string> sent{""}, stored;  // "": the three old files, cut as mail files
     const int32_t t = freshSecond();
-    // Files of an earlier run for this second and the next ones.
     for (int32_t s = t; s < t + 3; ++s)
         ASSERT_TRUE(replaceFileAtomically(f.dir + CMessageFile::receivedName(s, 0), "old"));
-    ASSERT_TRUE(f.deliver(mail("new")));
-    ASSERT_TRUE(waitUntil([&] { return f.received().size() == 4; }, 5000));
-    for (int32_t s = t; s < t + 3; ++s)
-        EXPECT_EQ(fileText(f.dir + CMessageFile::receivedName(s, 0)), "old");
-}
-
-// More than the names kept for one second, each delivery whole in its own file.
-TEST(ReceiveWorker, ManyDeliveriesInABurstAllGetTheirOwnFile) {
-    ReceiveFixture f;
-    std::set<std::string> sent, stored;
     for (int i = 0; i < 150; ++i) {
         sent.insert(std::to_string(i) + std::string(i * 37, 'b'));
         ASSERT_TRUE(f.deliver(mail(std::to_string(i) + std::string(i * 37, 'b'))));
     }
-    ASSERT_TRUE(waitUntil([&] { return f.received().size() == 150; }, 20000));
-    for (const std::string& name : f.received()) stored.insert(fileText(f.dir + name).substr(56));
+    ASSERT_TRUE(eventually([&] { return f.received().size() == 153; }, 20000));
+    for (const std::string& name : f.received()) stored.insert(contents(f.dir + name).erase(0, 56));
     EXPECT_EQ(stored, sent);
+    for (int32_t s = t; s < t + 3; ++s)
+        EXPECT_EQ(contents(f.dir + CMessageFile::receivedName(s, 0)), "old");
 }
 
-TEST(ReceiveWorker, ReadNoticesMarkTheSentMailOrOnlyRaiseTheFlag) {
+// Other packets are left for the main window; a delivery without its 32 fixed bytes is dropped.
+TEST(ReceiveWorker, ReadNoticesMarkTheSentMailOrOnlyRaiseTheFlagOtherPacketsAreNotStored) {
     ReceiveFixture f;
+    const std::string list = frame(PKT_USERLIST, std::string(44, 'u'));
+    ASSERT_TRUE(f.deliver(list));
+    sleepMs(300);
+    ASSERT_EQ(f.slot(0), list);
+    ASSERT_TRUE(f.put(0, "") && f.deliver(frame(PKT_MAIL, std::string(31, 'm'))));
+    ASSERT_TRUE(f.slotEmpties());
+    sleepMs(200);
+    EXPECT_TRUE(findFiles(f.dir, "*").empty());
     // Sent mails: a head with the token and no text. A token-1 notice leaves any token alone.
-    const std::string head = name20("bob") + int32s({1, CMessageFile::BOX_SENT}) + name20("al");
+    const std::string head =
+        nameField("bob") + int32s({1, CMessageFile::BOX_SENT}) + nameField("al");
     ASSERT_TRUE(replaceFileAtomically(f.dir + "_TovicS1700000500", head + int32s({1700000500, 0})));
     ASSERT_TRUE(replaceFileAtomically(f.dir + "_TovicS1", head + int32s({4242, 0})));
     ASSERT_TRUE(f.deliver(mail("", MAIL_READ_NOTICE, 1700000500)));
     ASSERT_TRUE(f.flagRaised(CMessageFile::SENT_FLAG));
-    EXPECT_EQ(fileText(f.dir + "_TovicS1700000500").substr(48, 4), int32s({0}));
-    ASSERT_TRUE(f.deliver(mail("", MAIL_READ_NOTICE, 1)));
-    ASSERT_TRUE(f.flagRaised(CMessageFile::SENT_FLAG));
-    EXPECT_EQ(fileText(f.dir + "_TovicS1").substr(48, 4), int32s({4242}));
+    EXPECT_EQ(contents(f.dir + "_TovicS1700000500").substr(48, 4), int32s({0}));
+    ASSERT_TRUE(f.deliver(mail("", MAIL_READ_NOTICE, 1)) && f.flagRaised(CMessageFile::SENT_FLAG));
+    EXPECT_EQ(contents(f.dir + "_TovicS1").substr(48, 4), int32s({4242}));
     // A notice for a sent mail that was deleted changes nothing and shows nothing.
-    ASSERT_TRUE(f.deliver(mail("", MAIL_READ_NOTICE, 1700000501)));
-    ASSERT_TRUE(f.slotEmpties());
+    ASSERT_TRUE(f.deliver(mail("", MAIL_READ_NOTICE, 1700000501)) && f.slotEmpties());
     sleepMs(200);
     EXPECT_EQ(findFiles(f.dir, "*").size(), 2u);
-    EXPECT_TRUE(f.texts().empty());
     // One that cannot be opened shows its box.
     CFileFaults::failOpensOf("_TovicS1700000500");
     ASSERT_TRUE(f.deliver(mail("", MAIL_READ_NOTICE, 1700000500)));
     EXPECT_TRUE(f.waitForShown(1, 5000));
     CFileFaults::reset();
-    EXPECT_EQ(f.texts(), std::vector<std::string>{cp932("送信メールのチェックに失敗しました。\n")});
-}
-
-TEST(ReceiveWorker, OtherPacketsAndShortDeliveriesAreNotStored) {
-    ReceiveFixture f;
-    const std::string list = frame(PKT_USERLIST, std::string(44, 'u'));
-    ASSERT_TRUE(f.deliver(list));
-    sleepMs(300);
-    ASSERT_EQ(f.slot(0), list);  // left for the main window
-    ASSERT_EQ(f.put(0, ""), true);
-    // A delivery without its 32 fixed bytes is taken out and dropped.
-    ASSERT_TRUE(f.deliver(frame(PKT_MAIL, std::string(31, 'm'))));
-    ASSERT_TRUE(f.slotEmpties());
-    sleepMs(200);
-    EXPECT_TRUE(findFiles(f.dir, "*").empty());
-    EXPECT_TRUE(f.texts().empty());
+    EXPECT_EQ(f.texts(), Names{cp932("送信メールのチェックに失敗しました。\n")});  // the only box
 }
 
 TEST(ReceiveWorker, MissingDirectoryShowsTheBoxOnceAndTheMailIsStoredWhenItReturns) {
     ReceiveFixture f(false);
-    ASSERT_TRUE(f.deliver(mail("first")));
-    ASSERT_TRUE(f.deliver(mail("second")));
-    ASSERT_TRUE(f.waitForShown(1, 5000));
+    ASSERT_TRUE(f.deliver(mail("first")) && f.deliver(mail("second")) && f.waitForShown(1, 5000));
     sleepMs(2500);  // two retries or more
     EXPECT_EQ(f.texts(),
-              std::vector<std::string>{
-                  cp932("メールの保存で失敗しました。\nディスク要領が十分でないか又は、ユーザー"
-                        "のメールを保存するディレクトリが無い可能性があります。\n")});
+              Names{cp932("メールの保存で失敗しました。\nディスク要領が十分でないか又は、ユーザー"
+                          "のメールを保存するディレクトリが無い可能性があります。\n")});
     EXPECT_EQ(f.receiver.unsavedCount(), 2u);
-    ASSERT_TRUE(makeDirectories(f.dir));
-    ASSERT_TRUE(waitUntil([&] { return f.received().size() == 2; }, 5000));
-    EXPECT_TRUE(waitUntil([&] { return f.receiver.unsavedCount() == 0; }, 2000));
+    ASSERT_TRUE(makeDirectories(f.dir) && eventually([&] { return f.received().size() == 2; }));
+    EXPECT_TRUE(eventually([&] { return f.receiver.unsavedCount() == 0; }, 2000));
     // Arrival order is kept: the first delivery has the earlier name.
-    EXPECT_EQ(fileText(f.dir + f.received()[0]).substr(56), "first");
+    EXPECT_EQ(contents(f.dir + f.received()[0]).substr(56), "first");
     EXPECT_EQ(f.texts().size(), 1u);
 }
 
@@ -147,10 +129,10 @@ TEST(ReceiveWorker, StopAndForcedEndReadStoppedAndTakeNothingAfterwards) {
     for (bool forced : {false, true}) {
         ReceiveFixture f;
         ASSERT_TRUE(f.deliver(mail("before")));
-        ASSERT_TRUE(waitUntil([&] { return f.received().size() == 1; }, 5000));
+        ASSERT_TRUE(eventually([&] { return f.received().size() == 1; }));
         forced ? f.receiver.endAtOnce(f.receiveView) : void(f.receiver.postMessage(WM_WORKER_STOP));
         EXPECT_TRUE(!forced || f.receiveView.getStatus() == ST_STOPPED);  // a forced end: at once
-        EXPECT_TRUE(waitUntil([&] { return !f.receiver.isRunning(); }, 2000)) << forced;
+        EXPECT_TRUE(eventually([&] { return !f.receiver.isRunning(); }, 2000)) << forced;
         ASSERT_TRUE(f.deliver(mail("after")));
         sleepMs(300);
         EXPECT_EQ(f.slot(0), mail("after"));
@@ -160,4 +142,4 @@ TEST(ReceiveWorker, StopAndForcedEndReadStoppedAndTakeNothingAfterwards) {
 }
 
 }  // namespace
-}  // namespace tovi
+}  // namespace tovi::test

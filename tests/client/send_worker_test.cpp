@@ -4,20 +4,20 @@
 
 #include "client_test_support.h"
 
-namespace tovi {
+namespace tovi::test {
 namespace {
 
 const std::string REQUEST = frame(PKT_USERLIST_REQ, std::string(24, 'x'));
-const std::string ACCEPTED = frame(PKT_LOGIN_RESULT, int32s({0, 0}));
+const std::string ACCEPTED = result(PKT_LOGIN_RESULT, 0);
 std::string mail(int32_t time, const char* text) {
     return delivery(time, MAIL_MESSAGE, "bob", NOTICE_TOKEN_NONE, text);
 }
 
 bool statusBecomes(ClientStack& f, int code, int ms) {
-    return waitUntil([&] { return f.sendView.getStatus() == code; }, ms);
+    return eventually([&] { return f.sendView.getStatus() == code; }, ms);
 }
 bool slotFilled(ClientStack& f) {
-    return waitUntil([&] { return f.sendView.peekSlot(nullptr, 0) != 0; }, 5000);
+    return eventually([&] { return f.sendView.peekSlot(nullptr, 0) != 0; });
 }
 
 // Logged in at once, or refused as an unknown name and registered on the same connection: the
@@ -25,22 +25,21 @@ bool slotFilled(ClientStack& f) {
 TEST(SendWorker, LogsInOrRegistersThenCarriesPacketsBothWays) {
     using Replies = std::vector<std::string>;
     for (bool refused : {false, true}) {
-        FakeServer server(
-            refused ? Replies{frame(PKT_LOGIN_RESULT, int32s({1, LOGIN_UNKNOWN_NAME})),
-                              frame(PKT_REGISTER_RESULT, int32s({0, 0})) + mail(77, "hello"), ""}
-                    : Replies{ACCEPTED + mail(77, "hello"), ""});
+        FakeServer server(refused ? Replies{result(PKT_LOGIN_RESULT, LOGIN_UNKNOWN_NAME),
+                                            result(PKT_REGISTER_RESULT, 0) + mail(77, "hello"), ""}
+                                  : Replies{ACCEPTED + mail(77, "hello"), ""});
         ClientStack f(server.port());
         ASSERT_TRUE(f.startSend());
         ASSERT_TRUE(slotFilled(f));  // status 0 is also what binding leaves
         EXPECT_EQ(f.sendView.getStatus(), ST_CONNECTED);
         EXPECT_EQ(f.slot(0), mail(77, "hello"));
         EXPECT_EQ(f.sendView.getDeadline(), 0);
-        EXPECT_EQ(server.got(0), frame(PKT_LOGIN, name20("alice")));
+        EXPECT_EQ(server.got(0), frame(PKT_LOGIN, nameField("alice")));
         EXPECT_EQ(server.got(1),
-                  refused ? frame(PKT_REGISTER, name20("alice") + name20("sales")) : "");
+                  refused ? frame(PKT_REGISTER, nameField("alice") + nameField("sales")) : "");
         ASSERT_TRUE(f.put(1, REQUEST));
-        ASSERT_TRUE(waitUntil(
-            [&] { return f.slot(1).empty() && server.got(refused + 1) == REQUEST; }, 5000));
+        ASSERT_TRUE(
+            eventually([&] { return f.slot(1).empty() && server.got(refused + 1) == REQUEST; }));
         EXPECT_EQ(f.sendView.getStatus(), ST_CONNECTED);
         EXPECT_EQ(server.accepted(), 1);
     }
@@ -54,25 +53,21 @@ TEST(SendWorker, AnswersThatEndTheWorkerGiveTheirStatusAndEmptyBothSlots) {
         std::string answer, second;  // to the log-in, to the next frame
         int status;
     } cases[] = {
-        {1, ACCEPTED, frame(PKT_REGISTER_RESULT, int32s({1, REGISTER_NAME_TAKEN})), ST_NAME_TAKEN},
-        {1, ACCEPTED, frame(PKT_REGISTER_RESULT, int32s({1, REGISTER_TABLE_FULL})),
-         ST_REGISTER_FAILED},
-        {0, frame(PKT_REGISTER_RESULT, int32s({0, 0})), "", ST_PROTOCOL_ERROR},  // wrong type
-        {0, frame(PKT_LOGIN_RESULT, int32s({1, LOGIN_ALREADY_CONNECTED})), "",
-         ST_ALREADY_CONNECTED},
-        {0, frame(PKT_LOGIN_RESULT, int32s({1, LOGIN_BAD_HANDSHAKE})), "", ST_PROTOCOL_ERROR},
+        {1, ACCEPTED, result(PKT_REGISTER_RESULT, REGISTER_NAME_TAKEN), ST_NAME_TAKEN},
+        {1, ACCEPTED, result(PKT_REGISTER_RESULT, REGISTER_TABLE_FULL), ST_REGISTER_FAILED},
+        {0, result(PKT_REGISTER_RESULT, 0), "", ST_PROTOCOL_ERROR},  // wrong type
+        {0, result(PKT_LOGIN_RESULT, LOGIN_ALREADY_CONNECTED), "", ST_ALREADY_CONNECTED},
+        {0, result(PKT_LOGIN_RESULT, LOGIN_BAD_HANDSHAKE), "", ST_PROTOCOL_ERROR},
         {0, frame(PKT_LOGIN_RESULT, std::string(3, '\0')), "", ST_PROTOCOL_ERROR},  // cut short
         {0, ACCEPTED + int32s({PKT_MAIL, -5}), "", ST_RECV_FAILED},  // a negative length
     };
     for (const Case& c : cases) {
         FakeServer server({c.answer, c.second});
         ClientStack f(server.port(), "alice", c.newRegistration);
-        ASSERT_TRUE(f.put(0, frame(PKT_USERLIST, "")));
-        ASSERT_TRUE(f.put(1, REQUEST));
-        ASSERT_TRUE(f.startSend());
+        ASSERT_TRUE(f.put(0, frame(PKT_USERLIST, "")) && f.put(1, REQUEST) && f.startSend());
         EXPECT_TRUE(statusBecomes(f, c.status, 5000))
             << c.status << " got " << f.sendView.getStatus();
-        EXPECT_TRUE(waitUntil([&] { return !f.sender.isRunning(); }, 2000));
+        EXPECT_TRUE(eventually([&] { return !f.sender.isRunning(); }, 2000));
         EXPECT_EQ(f.slot(0) + f.slot(1), "");
         EXPECT_FALSE(f.connection.isConnected());
         EXPECT_TRUE(!c.newRegistration || server.got(1).substr(0, 4) == int32s({PKT_REGISTER}));
@@ -84,8 +79,7 @@ TEST(SendWorker, ServerThatNeverAnswersTimesOutAfterTwentySeconds) {
     ClientStack f(server.port());
     const int32_t started = nowSeconds();
     const int64_t startedMs = monotonicMs();
-    ASSERT_TRUE(f.startSend());
-    ASSERT_TRUE(waitUntil([&] { return f.sendView.getDeadline() != 0; }, 5000));
+    ASSERT_TRUE(f.startSend() && eventually([&] { return f.sendView.getDeadline() != 0; }));
     // The main window may let the worker wait twice the reply time.
     EXPECT_NEAR(f.sendView.getDeadline(), started + 41, 1);
     EXPECT_EQ(f.sendView.getStatus(), ST_CONNECTING);
@@ -94,12 +88,12 @@ TEST(SendWorker, ServerThatNeverAnswersTimesOutAfterTwentySeconds) {
 }
 
 TEST(SendWorker, ThirdFailedConnectIsReportedAfterSpacedAttempts) {
-    ClientStack f(closedPort());
+    ClientStack f(freePort());
     ASSERT_TRUE(f.startSend());
     int64_t last = 0;
     for (int failures = 1; failures <= 3; ++failures) {
         ASSERT_TRUE(failures < 3
-                        ? waitUntil([&] { return CcRsData::connectFailures() == failures; }, 8000)
+                        ? eventually([&] { return CcRsData::connectFailures() == failures; }, 8000)
                         : statusBecomes(f, ST_CONNECT_FAILED, 8000));
         EXPECT_EQ(f.sendView.getStatus(), failures < 3 ? ST_CONNECTING : ST_CONNECT_FAILED);
         // "more than 3 s" on a whole-second clock; the watching loop itself may be a few ms late.
@@ -116,26 +110,23 @@ TEST(SendWorker, DeliveriesWaitForSlotZeroAndOneTooBigIsSkipped) {
                        frame(PKT_MAIL, std::string(MAILBOX_MAX_BODY + 1, 'z')) +
                        mail(2, "second")});
     ClientStack f(server.port());
-    ASSERT_TRUE(f.startSend());
-    ASSERT_TRUE(slotFilled(f));
+    ASSERT_TRUE(f.startSend() && slotFilled(f));
     sleepMs(300);
     EXPECT_EQ(f.slot(0), mail(1, "first"));
     // While it waits, the inbound read deadline stays set: the worker is inside a delivery.
     EXPECT_NE(f.sendView.getDeadline(), 0);
     EXPECT_EQ(f.receiveView.putSlot(0, nullptr, 0), 0u);
-    ASSERT_TRUE(waitUntil([&] { return f.slot(0) == mail(2, "second"); }, 5000));
-    EXPECT_TRUE(waitUntil([&] { return f.sendView.getDeadline() == 0; }, 2000));
+    ASSERT_TRUE(eventually([&] { return f.slot(0) == mail(2, "second"); }));
+    EXPECT_TRUE(eventually([&] { return f.sendView.getDeadline() == 0; }, 2000));
     EXPECT_EQ(f.sendView.getStatus(), ST_CONNECTED);
 }
 
 TEST(SendWorker, StopKeepsTheQueuedRequest) {
-    ClientStack f(closedPort());
+    ClientStack f(freePort());
     ASSERT_TRUE(f.put(1, REQUEST));
     // Both messages wait before the thread runs: neither is lost, and the stop comes first.
     ASSERT_TRUE(f.sender.postMessage(WM_WORKER_START, reinterpret_cast<intptr_t>(&f.sendParam)));
-    ASSERT_TRUE(f.sender.postMessage(WM_WORKER_STOP));
-    ASSERT_TRUE(f.sender.start());
-    ASSERT_TRUE(f.sender.join(5000));
+    ASSERT_TRUE(f.sender.postMessage(WM_WORKER_STOP) && f.sender.start() && f.sender.join(5000));
     EXPECT_EQ(f.sendView.getStatus(), ST_STOPPED);
     EXPECT_EQ(f.slot(1), REQUEST);
 }
@@ -146,9 +137,8 @@ TEST(SendWorker, ForcedEndReadsStoppedAndTouchesNothingAfterwards) {
         FakeServer server({loggedIn ? ACCEPTED + mail(1, "waits") : ""});
         ClientStack f(server.port());
         const std::string occupant = frame(PKT_USERLIST, "");
-        ASSERT_TRUE(f.put(0, occupant));
-        ASSERT_TRUE(f.startSend());
-        ASSERT_TRUE(waitUntil([&] { return f.sendView.getDeadline() != 0; }, 5000));
+        ASSERT_TRUE(f.put(0, occupant) && f.startSend());
+        ASSERT_TRUE(eventually([&] { return f.sendView.getDeadline() != 0; }));
         sleepMs(100);
         EXPECT_EQ(f.sendView.getStatus(), loggedIn ? ST_CONNECTED : ST_CONNECTING);
         const int64_t before = monotonicMs();
@@ -169,14 +159,13 @@ TEST(SendWorker, ForcedEndReadsStoppedAndTouchesNothingAfterwards) {
 TEST(SendWorker, ConnectionClosedByTheServerIsMadeAgainAtOnce) {
     FakeServer server({ACCEPTED}, true);  // the first connection ends right after the log-in
     ClientStack f(server.port());
-    ASSERT_TRUE(f.startSend());
-    ASSERT_TRUE(waitUntil([&] { return f.sender.logIns() >= 1; }, 5000));
+    ASSERT_TRUE(f.startSend() && eventually([&] { return f.sender.logIns() >= 1; }));
     // A lost connection is not a failed attempt: the next one comes at the next pass.
-    ASSERT_TRUE(waitUntil([&] { return f.sender.logIns() == 2; }, 3000));
+    ASSERT_TRUE(eventually([&] { return f.sender.logIns() == 2; }, 3000));
     EXPECT_EQ(server.accepted(), 2);
     EXPECT_EQ(f.sendView.getStatus(), ST_CONNECTED);
     EXPECT_EQ(CcRsData::connectFailures(), 0);
 }
 
 }  // namespace
-}  // namespace tovi
+}  // namespace tovi::test

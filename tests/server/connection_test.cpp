@@ -12,11 +12,8 @@ TEST_F(Handshake, UnknownNameRegistersOnTheSameConnectionATakenNameWaitsForItsCl
     CTestClient first, second, third;
     ASSERT_TRUE(first.connect(port) && second.connect(port) && third.connect(port));
     EXPECT_EQ(first.login("alice"), LOGIN_UNKNOWN_NAME);
-    EXPECT_EQ(first.failed, 1);
     EXPECT_EQ(first.registerUser("alice", "sales"), REGISTER_DONE);
-    EXPECT_EQ(first.failed, 0);
     EXPECT_EQ(second.login("alice"), LOGIN_ALREADY_CONNECTED);
-    EXPECT_EQ(second.failed, 1);
     first.close();
     ASSERT_TRUE(waitOffline(port, "alice"));
     EXPECT_EQ(third.login("alice"), LOGIN_ACCEPTED);
@@ -31,10 +28,10 @@ TEST_F(Handshake, WrongFirstTypeOrLongLogInIsReason3ShortAndFullNamesLogIn) {
     const std::string twenty = "abcdefghijklmnopqrst";  // no NUL on the wire
     ASSERT_TRUE(registerOffline(port, twenty, "g") && registerOffline(port, "ed", "g"));
     const std::pair<std::string, int> cases[] = {
-        {int32Bytes(PKT_REGISTER) + int32Bytes(20) + int32Bytes(0), LOGIN_BAD_HANDSHAKE},
-        {frameBytes(PKT_LOGIN, nameField("ed") + "x"), LOGIN_BAD_HANDSHAKE},
-        {frameBytes(PKT_LOGIN, twenty), LOGIN_ACCEPTED},
-        {frameBytes(PKT_LOGIN, "ed"), LOGIN_ACCEPTED}};
+        {int32s({PKT_REGISTER, 20, 0}), LOGIN_BAD_HANDSHAKE},
+        {frame(PKT_LOGIN, nameField("ed") + "x"), LOGIN_BAD_HANDSHAKE},
+        {frame(PKT_LOGIN, twenty), LOGIN_ACCEPTED},
+        {frame(PKT_LOGIN, "ed"), LOGIN_ACCEPTED}};
     int n = 0;
     for (const auto& [bytes, reason] : cases) {
         CTestClient c;
@@ -44,76 +41,65 @@ TEST_F(Handshake, WrongFirstTypeOrLongLogInIsReason3ShortAndFullNamesLogIn) {
     }
 }
 
-// The real waits: a log-in stopping inside its name is answered (48, 1, 3) after the 5 s piece
-// limit, a silent client after 10 s; the silent one may still register.
-TEST_F(Handshake, SilentClientIsAnsweredAfterTenSecondsAStalledLogInAfterFive) {
-    CTestClient silent, stalled;
-    ASSERT_TRUE(silent.connect(port) && stalled.connect(port));
-    const int64_t start = monotonicMs();
-    ASSERT_TRUE(stalled.sendRaw(int32Bytes(PKT_LOGIN) + int32Bytes(20) + "gr"));
-    EXPECT_TRUE(stalled.expectNothing(4000));
-    EXPECT_EQ(stalled.next(3000).bytes(), result(PKT_LOGIN_RESULT, LOGIN_BAD_HANDSHAKE));
-    EXPECT_TRUE(silent.expectNothing(int(std::max<int64_t>(0, start + 9000 - monotonicMs()))));
-    EXPECT_EQ(silent.next().bytes(), result(PKT_LOGIN_RESULT, LOGIN_BAD_HANDSHAKE));
-    EXPECT_GE(monotonicMs() - start, 9500);
-    EXPECT_EQ(silent.registerUser("frank", "g"), REGISTER_DONE);
-}
-
 // Types outside 1..64 take only their four bytes; empty packets, a second log-in and a type
 // without a meaning are consumed unanswered; packets back to back in one write are all served.
-TEST_F(Framing, OddTypesEmptyPacketsAndASecondLogInAreConsumedAndTheMailsBehindServed) {
+// Impossible lengths close the connection and unbind its user; everybody else is served on.
+TEST_F(Framing, OddTypesAndEmptyPacketsAreConsumedImpossibleLengthsCloseTheConnection) {
     auto a = connectUser("a", "g"), b = connectUser("b", "g");
-    ASSERT_TRUE(a && b);
-    std::string bytes = int32Bytes(99) + int32Bytes(0) + int32Bytes(-5) + frameBytes(PKT_MAIL, "") +
-                        frameBytes(PKT_USERLIST_REQ, "") + frameBytes(PKT_LOGIN, nameField("b")) +
-                        frameBytes(40, "whatever");
+    std::string bytes = int32s({99, 0, -5}) + frame(PKT_MAIL, "") + frame(PKT_USERLIST_REQ, "") +
+                        frame(PKT_LOGIN, nameField("b")) + frame(40, "whatever");
     for (int i = 0; i < 50; ++i)
-        bytes += frameBytes(PKT_MAIL, mailBody(SEND_TO_USER, "b", "", "a", std::to_string(i)));
+        bytes += frame(PKT_MAIL, mailBody(SEND_TO_USER, "b", "", "a", std::to_string(i)));
     ASSERT_TRUE(a->sendRaw(bytes));
     for (int i = 0; i < 50; ++i) {
         EXPECT_EQ(b->next().text(), std::to_string(i));
         EXPECT_EQ(a->next().bytes(), result(PKT_MAIL_RESULT, MAIL_DONE));
     }
     EXPECT_TRUE(a->expectNothing(200));
-}
-
-TEST_F(Framing, ImpossibleLengthsCloseTheConnectionAndUnbindItsUser) {
-    auto a = connectUser("a", "g"), b = connectUser("b", "g");
-    ASSERT_TRUE(a && b);
-    ASSERT_TRUE(a->sendRaw(int32Bytes(PKT_MAIL) + int32Bytes(20001) + std::string(100, 'x')));
+    ASSERT_TRUE(a->sendRaw(int32s({PKT_MAIL, 20001}) + std::string(100, 'x')));
     EXPECT_TRUE(a->waitClosed(3000));
     EXPECT_TRUE(waitOffline(port, "a"));
-    ASSERT_TRUE(b->sendRaw(int32Bytes(PKT_USERLIST_REQ) + int32Bytes(-1)));
+    ASSERT_TRUE(b->sendRaw(int32s({PKT_USERLIST_REQ, -1})));
     EXPECT_TRUE(b->waitClosed(3000));
-    auto c = connectUser("c", "g");  // everybody else is served as before
-    ASSERT_TRUE(c);
+    auto c = connectUser("c", "g");
     EXPECT_EQ(c->sendMail(mailBody(SEND_TO_USER, "a", "", "c", "held")), MAIL_DONE);
 }
 
-TEST_F(Isolation, StalledAndSilentConnectionsCostTheOthersNothing) {
+// The stalled ones are answered in the end: a log-in stopping inside its name (48, 1, 3) after the
+// 5 s piece limit, a silent client after 10 s; the silent one may still register.
+TEST_F(Isolation, StalledAndSilentConnectionsCostTheOthersNothingAndAreAnsweredAfterFiveOrTen) {
     auto a = connectUser("a", "g"), b = connectUser("b", "g"), stuck = connectUser("stuck", "g");
-    CTestClient silent, halfLogIn;
-    ASSERT_TRUE(a && b && stuck && silent.connect(port) && halfLogIn.connect(port));
-    // Stops in the middle of a mail; a new connection says nothing, another half a log-in.
-    const std::string stuckMail = frameBytes(PKT_MAIL, mailBody(1, "b", "", "stuck", "finally"));
+    CTestClient silent, halfLogIn, inName;
+    ASSERT_TRUE(silent.connect(port) && halfLogIn.connect(port) && inName.connect(port));
+    // Stops in the middle of a mail; a new connection says nothing, two stop inside a log-in.
+    const std::string stuckMail = frame(PKT_MAIL, mailBody(1, "b", "", "stuck", "finally"));
     ASSERT_TRUE(stuck->sendRaw(stuckMail.substr(0, 6)));  // inside the length
-    ASSERT_TRUE(halfLogIn.sendRaw(int32Bytes(PKT_LOGIN) + "\x14"));
+    ASSERT_TRUE(halfLogIn.sendRaw(int32s({PKT_LOGIN}) + "\x14"));
     const int64_t start = monotonicMs();
+    ASSERT_TRUE(inName.sendRaw(int32s({PKT_LOGIN, 20}) + "gr"));
     for (int i = 0; i < 20; ++i) {
         ASSERT_TRUE(i != 10 || stuck->sendRaw(stuckMail.substr(6, 12)));  // into the body
         ASSERT_EQ(a->sendMail(mailBody(SEND_TO_USER, "b", "", "a", "x")), MAIL_DONE);
         ASSERT_EQ(b->next(1000).type, PKT_MAIL);
     }
-    ASSERT_TRUE(connectUser("late", "g"));
+    connectUser("late", "g");
     EXPECT_LT(monotonicMs() - start, 3000);  // a bound, not a benchmark: the stalls take 5-10 s
     ASSERT_TRUE(stuck->sendRaw(stuckMail.substr(18)));  // completed later: routed and answered
     EXPECT_EQ(stuck->next().bytes(), result(PKT_MAIL_RESULT, MAIL_DONE));
     EXPECT_EQ(b->next().text(), "finally");
+    const auto until = [&](int ms) {
+        return int(std::max<int64_t>(0, start + ms - monotonicMs()));
+    };
+    EXPECT_TRUE(inName.expectNothing(until(4000)));
+    EXPECT_EQ(inName.next(3000).bytes(), result(PKT_LOGIN_RESULT, LOGIN_BAD_HANDSHAKE));
+    EXPECT_TRUE(silent.expectNothing(until(9000)));
+    EXPECT_EQ(silent.next().bytes(), result(PKT_LOGIN_RESULT, LOGIN_BAD_HANDSHAKE));
+    EXPECT_GE(monotonicMs() - start, 9500);
+    EXPECT_EQ(silent.registerUser("frank", "g"), REGISTER_DONE);
 }
 
 TEST_F(Isolation, AClientThatNeverReadsIsDisconnectedNotWaitedFor) {
     auto sender = connectUser("sender", "g"), deaf = connectUser("deaf", "g");
-    ASSERT_TRUE(sender && deaf);
     const std::string mail = mailBody(SEND_TO_USER, "deaf", "", "sender", std::string(19000, 'z'));
     int i = 0;
     for (; i < 400 && connectedFlag(port, "deaf") == 1; ++i)

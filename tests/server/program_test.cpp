@@ -4,7 +4,6 @@
 #include <set>
 #include <thread>
 
-#include "platform/cp932.h"
 #include "server/app/headless_server.h"
 #include "server/app/server_settings.h"
 #include "server_support.h"
@@ -12,8 +11,8 @@
 
 namespace tovi::test {
 
-TEST(ServerSettingsFile, FirstStartWritesPort6998AGivenPortIsKeptAPortOfZeroCompleted) {
-    CTempDir dir;
+TEST(ServerSettingsFile, FirstStartWritesPort6998AGivenPortIsKeptZeroCompletedAFailedWriteKept) {
+    TempDir dir;
     const std::string ini = dir.file("Tovis.ini"), written = "[SERVER]\nPORT=6998\n";
     const std::string given = "; office server\n[SERVER]\nPORT=7000\nDELLIMIT=864000\n";
     // The file before, the port and hold limit read, the file after.
@@ -29,12 +28,9 @@ TEST(ServerSettingsFile, FirstStartWritesPort6998AGivenPortIsKeptAPortOfZeroComp
         EXPECT_EQ(settings.holdLimit(), holdLimit);
         EXPECT_EQ(contents(ini), after);
     }
-}
-
-TEST(ServerSettingsFile, AFailedWriteIsReportedAndKeepsTheOldValue) {
-    CTempDir dir;
+    // A failed write is reported and keeps the old value.
     CServerSettings settings;
-    ASSERT_TRUE(settings.prepare(dir.file("Tovis.ini")));
+    ASSERT_TRUE(settings.prepare(ini));
     CScriptedMessageBoxes boxes;
     CFileFaults::failRenamesTo("Tovis.ini");
     EXPECT_EQ(settings.setHoldLimit(86400), -1);
@@ -43,25 +39,24 @@ TEST(ServerSettingsFile, AFailedWriteIsReportedAndKeepsTheOldValue) {
     CFileFaults::reset();
     EXPECT_EQ(settings.holdLimit(), 0);
     EXPECT_EQ(settings.port(), 6998);
-    std::string expected;
-    ASSERT_TRUE(utf8ToCp932("初期化ファイルに設定失敗", expected));
-    EXPECT_EQ(boxes.texts(), (Names{expected, expected}));
+    EXPECT_EQ(boxes.texts(), Names(2, cp932("初期化ファイルに設定失敗")));
 }
 
 TEST(HeadlessProgram, APortInUseEndsWithTheMessageAndExitCode1) {
-    CTempDir dir;
+    TempDir dir;
     CTcpSocket occupant;
     ASSERT_TRUE(occupant.listen("", 0, 1));
     ASSERT_TRUE(replaceFileAtomically(
         dir.file("Tovis.ini"), "[SERVER]\nPORT=" + std::to_string(occupant.localPort()) + "\n"));
+    const std::string config = dir.path.substr(0, dir.path.size() - 1);  // no '/' at the end
     ServerProcess tovis;
-    ASSERT_TRUE(tovis.start(dir.path));
+    ASSERT_TRUE(tovis.start(config));
     EXPECT_EQ(tovis.wait(5000), 1);
     std::string expected;
-    ASSERT_TRUE(cp932ToUtf8(CHeadlessServer::portFailureMessage(dir.path), expected));
+    ASSERT_TRUE(cp932ToUtf8(CHeadlessServer::portFailureMessage(config), expected));
     EXPECT_EQ(contents(tovis.stderrPath), expected + "\n");
-    EXPECT_NE(expected.find(dir.path + "にある Tovis.ini"), std::string::npos);
-    EXPECT_NE(expected.find(dir.path + "にある Tovic.iniです。"), std::string::npos);
+    EXPECT_NE(expected.find(config + "にある Tovis.ini"), std::string::npos);
+    EXPECT_NE(expected.find(config + "にある Tovic.iniです。"), std::string::npos);
     EXPECT_EQ(expected.find("Windows"), std::string::npos);
 }
 
@@ -70,7 +65,7 @@ TEST(HeadlessProgram, APortInUseEndsWithTheMessageAndExitCode1) {
 // answered with success; it applies DELLIMIT from the start and ends on SIGTERM, disconnecting
 // everybody.
 TEST(HeadlessProgram, LosesNoAcceptedMailWhenKilledAndStopsOnSigterm) {
-    CTempDir dir;
+    TempDir dir;
     const int port = freePort();
     const std::string ini = "[SERVER]\nPORT=" + std::to_string(port) + "\nDELLIMIT=86400\n";
     const std::string store = dir.file("TovisBackMail.dat");
