@@ -519,12 +519,18 @@ void CBsServerSocket::handleMail(int index, const char* body, size_t length) {
 void CBsServerSocket::handleRegister(int index, const char* body, size_t length) {
     NamePair names;
     if (!parseNamePair(body, length, names)) return;  // wrong length: no answer
-    // A connection carries at most one user.
+    // A connection carries at most one user: the user it carried so far gives it up, and gets
+    // it back when the new name is not taken on (name taken, table full, no address).
+    char previous[NAME_BUFFER_SIZE] = {};
+    const char* carried = m_users.userOf(index);
+    if (carried != nullptr) std::memcpy(previous, carried, sizeof previous);
     m_users.unbindConnection(index);
     std::string address;
     int reason = REGISTER_NO_ADDRESS;
     if (m_slots[index]->peerAddress(address))
         reason = m_users.add(names.name, address.c_str(), names.group, index, true);
+    const bool bound = reason == CUserTable::ADD_DONE || reason == CUserTable::ADD_NOT_SAVED;
+    if (!bound && carried != nullptr) m_users.bindLogin(index, previous);
     sendResult(index, PKT_REGISTER_RESULT, reason == 0 ? 0 : 1, reason);
 }
 

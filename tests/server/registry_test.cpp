@@ -18,6 +18,9 @@ TEST_F(Registry, TakenNamesAreRefusedLetterCaseDiffersReRegisteringUnbindsTheFir
     EXPECT_EQ(c.registerUser("kim", "g"), REGISTER_DONE);
     EXPECT_EQ(c.registerUser("kim2", "g1"), REGISTER_DONE);
     EXPECT_EQ(c.list(), (Names{"0:Kim", "1:lee", "0:kim", "1:kim2"}));
+    // A refused registration leaves the connection with the user it carried.
+    EXPECT_EQ(c.registerUser("lee", "g"), REGISTER_NAME_TAKEN);
+    EXPECT_EQ(c.list(), (Names{"0:Kim", "1:lee", "0:kim", "1:kim2"}));
     EXPECT_EQ(c.registerUser("kim2", "g2", PKT_RENAME), 0);  // own name, new group
     EXPECT_EQ(contents(userFile()).substr(3 * 63 + 20, 20), nameField("g2"));
     EXPECT_EQ(c.registerUser("Kim", "g2", PKT_RENAME), REFUSED);        // another user's name
