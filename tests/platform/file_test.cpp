@@ -45,21 +45,6 @@ TEST_F(FileTest, CreateKeepAppendsAndReadExactRefusesAShortRead) {
     EXPECT_EQ(contents("a"), "Jello world!");
 }
 
-TEST_F(FileTest, InjectedFaultsFailWritesOpensAndRenames) {
-    CFile f;
-    ASSERT_TRUE(f.open(path("w"), CFile::CREATE_TRUNCATE));
-    CFileFaults::failWritesAfter(10);
-    EXPECT_TRUE(f.write("abcd", 4));
-    EXPECT_FALSE(f.write("efghijklmn", 10));  // 6 of them fit, like a disk filling up
-    CFileFaults::reset();
-    EXPECT_TRUE(f.write("Z", 1));
-    f.close();
-    EXPECT_EQ(contents("w"), "abcdefghijZ");
-    CFileFaults::failOpensOf("secret");
-    EXPECT_FALSE(f.open(path("secret.dat"), CFile::CREATE_KEEP));
-    EXPECT_FALSE(fileExists(path("secret.dat")));
-}
-
 TEST_F(FileTest, AFailedReplacementKeepsTheOldFileAndLeavesNoCompanion) {
     ASSERT_TRUE(replaceFileAtomically(path("data"), "first"));
     ASSERT_TRUE(replaceFileAtomically(path("data"), "second, longer"));
