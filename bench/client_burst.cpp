@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "bench/bench_common.h"
+#include "bench/client_stack.h"
 #include "bench/raw_client.h"
 #include "bench/server_process.h"
 #include "client/connection/cc_rec_mess.h"
@@ -29,64 +30,6 @@ using namespace tovi;
 static const char* BENCH = "client_burst";
 
 namespace {
-
-size_t receivedMails(const std::string& dir) {
-    size_t n = 0;
-    for (const std::string& name : findFiles(dir, CMessageFile::RECEIVED_PATTERN))
-        if (name != CMessageFile::RECEIVED_FLAG) ++n;
-    return n;
-}
-
-// Both workers of one client, as the main window runs them.
-struct ClientStack {
-    std::unique_ptr<CMailboxStorage> storage = std::make_unique<CMailboxStorage>();
-    CPacketMailbox sendView, receiveView;
-    CBsClientSocket connection{SocketRole::CLIENT};
-    WorkerStartParam sendParam, receiveParam;
-    std::unique_ptr<CcRsData> sender = std::make_unique<CcRsData>();
-    std::unique_ptr<CcRecMess> receiver = std::make_unique<CcRecMess>();
-    std::string dir;
-
-    ClientStack(int port, const std::string& mailDir, int newRegistration) : dir(mailDir) {
-        makeDirectories(dir);
-        sendView.bind(&storage->lock, &storage->slots, &storage->sendStatus);
-        receiveView.bind(&storage->lock, &storage->slots, &storage->receiveStatus);
-        sendParam.connection = &connection;
-        sendParam.lock = receiveParam.lock = &storage->lock;
-        sendParam.slots = receiveParam.slots = &storage->slots;
-        sendParam.status = &storage->sendStatus;
-        receiveParam.status = &storage->receiveStatus;
-        sendParam.serverAddress = "127.0.0.1";
-        sendParam.port = port;
-        sendParam.userName = receiveParam.userName = "burst";
-        sendParam.groupName = "bench";
-        sendParam.newRegistration = newRegistration;
-        receiveParam.mailDirectory = dir.c_str();
-        sender->postMessage(WM_WORKER_START, reinterpret_cast<intptr_t>(&sendParam));
-        receiver->postMessage(WM_WORKER_START, reinterpret_cast<intptr_t>(&receiveParam));
-        sender->start();
-        receiver->start();
-    }
-    ~ClientStack() {
-        sender->postMessage(WM_WORKER_STOP);
-        receiver->postMessage(WM_WORKER_STOP);
-        sender->join(5000);
-        receiver->join(5000);
-    }
-    bool loggedIn(int timeoutMs) {
-        for (int i = 0; i < timeoutMs / 10 && sender->logIns() == 0; ++i) sleepMs(10);
-        return sender->logIns() > 0 && sendView.getStatus() == ST_CONNECTED;
-    }
-    // Microseconds from t0 until count mails are on disk; -1 after timeoutMs.
-    double waitForMails(size_t count, int64_t t0, int timeoutMs) {
-        const int64_t until = monotonicMs() + timeoutMs;
-        while (receivedMails(dir) < count) {
-            if (monotonicMs() > until) return -1;
-            sleepMs(1);
-        }
-        return double(benchMicros() - t0);
-    }
-};
 
 std::string deliveryFrame(int i) {
     std::string text = "[Subject]:_[burst " + std::to_string(i) + "]_" + std::string(200, 'b');
@@ -133,7 +76,7 @@ double fakeServerBurst(int count, std::string& error) {
     });
     double micros = -1;
     {
-        ClientStack client(listener.localPort(), root + "/mail/", 0);
+        ClientStack client(listener.localPort(), root + "/mail/", "burst", 0);
         if (!client.loggedIn(5000)) {
             error = "no log-in with the fake server";
         } else {
@@ -162,7 +105,7 @@ int main(int argc, char** argv) {
         return benchFailure(BENCH, error, &server);
     double realMicros = -1;
     {
-        ClientStack client(server.port(), server.directory() + "/mail/", 1);
+        ClientStack client(server.port(), server.directory() + "/mail/", "burst", 1);
         if (!client.loggedIn(5000))
             return benchFailure(BENCH, "the client did not log in", &server);
         CRawClient sender;

@@ -12,11 +12,9 @@
 #include <string>
 
 #include "bench/bench_common.h"
+#include "bench/client_stack.h"
 #include "bench/raw_client.h"
 #include "bench/server_process.h"
-#include "client/connection/cc_rec_mess.h"
-#include "client/connection/cc_rs_data.h"
-#include "client/connection/message_file.h"
 #include "platform/clock.h"
 #include "platform/file.h"
 #include "protocol/packets.h"
@@ -32,13 +30,6 @@ static double cpuSecondsOfThisProcess() {
            double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
-static size_t receivedMails(const std::string& dir) {
-    size_t n = 0;
-    for (const std::string& name : findFiles(dir, CMessageFile::RECEIVED_PATTERN))
-        if (name != CMessageFile::RECEIVED_FLAG) ++n;
-    return n;
-}
-
 int main(int argc, char** argv) {
     const bool quick = argFlag(argc, argv, "--quick");
     const int seconds = std::stoi(argValue(argc, argv, "--seconds", quick ? "3" : "10"));
@@ -49,36 +40,12 @@ int main(int argc, char** argv) {
     if (!server.start(CServerProcess::findBinary(argc, argv), error))
         return benchFailure(BENCH, error, &server);
     const std::string mailDir = server.directory() + "/mail/";
-    makeDirectories(mailDir);
-
-    auto storage = std::make_unique<CMailboxStorage>();
-    CPacketMailbox sendView, receiveView;
-    sendView.bind(&storage->lock, &storage->slots, &storage->sendStatus);
-    receiveView.bind(&storage->lock, &storage->slots, &storage->receiveStatus);
-    CBsClientSocket connection{SocketRole::CLIENT};
-    WorkerStartParam sendParam, receiveParam;
-    sendParam.connection = &connection;
-    sendParam.lock = receiveParam.lock = &storage->lock;
-    sendParam.slots = receiveParam.slots = &storage->slots;
-    sendParam.status = &storage->sendStatus;
-    receiveParam.status = &storage->receiveStatus;
-    sendParam.serverAddress = "127.0.0.1";
-    sendParam.port = server.port();
-    sendParam.userName = receiveParam.userName = "idler";
-    sendParam.groupName = "bench";
-    sendParam.newRegistration = 1;
-    receiveParam.mailDirectory = mailDir.c_str();
-    auto sender = std::make_unique<CcRsData>();
-    auto receiver = std::make_unique<CcRecMess>();
-    sender->postMessage(WM_WORKER_START, reinterpret_cast<intptr_t>(&sendParam));
-    receiver->postMessage(WM_WORKER_START, reinterpret_cast<intptr_t>(&receiveParam));
-    sender->start();
-    receiver->start();
-    for (int i = 0; i < 1000 && sender->logIns() == 0; ++i) sleepMs(10);
-    if (sender->logIns() == 0 || sendView.getStatus() != ST_CONNECTED)
-        return benchFailure(
-            BENCH, "the client did not log in, status " + std::to_string(sendView.getStatus()),
-            &server);
+    auto client = std::make_unique<ClientStack>(server.port(), mailDir, "idler", 1);
+    if (!client->loggedIn(10000))
+        return benchFailure(BENCH,
+                            "the client did not log in, status " +
+                                std::to_string(client->sendView.getStatus()),
+                            &server);
 
     sleepMs(500);
     const double cpu0 = cpuSecondsOfThisProcess();
@@ -87,7 +54,7 @@ int main(int argc, char** argv) {
     const double cpu = cpuSecondsOfThisProcess() - cpu0;
     const double wall = double(benchMicros() - t0) / 1e6;
     const double percent = wall > 0 ? 100.0 * cpu / wall : 0;
-    const bool stillConnected = sendView.getStatus() == ST_CONNECTED;
+    const bool stillConnected = client->sendView.getStatus() == ST_CONNECTED;
 
     // Still receiving: one mail from another user lands as a file.
     CRawClient other;
@@ -105,10 +72,7 @@ int main(int argc, char** argv) {
         }
     }
 
-    sender->postMessage(WM_WORKER_STOP);
-    receiver->postMessage(WM_WORKER_STOP);
-    sender->join(5000);
-    receiver->join(5000);
+    client.reset();  // both workers stopped in order
 
     printFigure("client CPU while idle", percent, "% of one core", "below 1 %",
                 percent < 1.0 ? 1 : 0);
