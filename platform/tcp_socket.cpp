@@ -6,12 +6,19 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
 
 #include "platform/clock.h"
 
@@ -42,6 +49,86 @@ int pollFor(int fd, short events, int timeoutMs) {
         if (r == 0) return 0;
         if (errno != EINTR) return -1;
     }
+}
+
+std::atomic<int> g_lookupDelayMs{0};
+
+// True when fd (if any) is readable now: the owner's cancellation has been raised.
+bool cancelRaised(int cancelFd) {
+    if (cancelFd < 0) return false;
+    pollfd p{cancelFd, POLLIN, 0};
+    return ::poll(&p, 1, 0) > 0;
+}
+
+// Waits until fd shows one of events or cancelFd is readable, for at most timeoutMs. Returns the
+// revents of fd, 0 on time-out or cancellation, -1 on failure.
+int pollOrCancel(int fd, short events, int cancelFd, int timeoutMs) {
+    const int64_t deadline = monotonicMs() + timeoutMs;
+    for (;;) {
+        int64_t left = deadline - monotonicMs();
+        pollfd p[2] = {{fd, events, 0}, {cancelFd, POLLIN, 0}};
+        int r = ::poll(p, cancelFd >= 0 ? 2 : 1, left > 0 ? static_cast<int>(left) : 0);
+        if (r < 0 && errno == EINTR) continue;
+        if (r < 0) return -1;
+        if (r == 0 || p[1].revents != 0) return 0;
+        return p[0].revents;
+    }
+}
+
+// The IPv4 addresses of host. A dotted address is taken at once; a name is looked up on a helper
+// thread, so that the caller stops waiting as soon as cancelFd is readable or the time is up (the
+// helper then finishes on its own and drops what it found).
+bool resolveIPv4(const char* host, uint16_t port, int timeoutMs, int cancelFd,
+                 std::vector<sockaddr_in>& out) {
+    sockaddr_in numeric{};
+    numeric.sin_family = AF_INET;
+    numeric.sin_port = htons(port);
+    if (inet_pton(AF_INET, host, &numeric.sin_addr) == 1) {
+        out.push_back(numeric);
+        return true;
+    }
+    struct Lookup {
+        std::mutex lock;
+        bool done = false;
+        std::vector<sockaddr_in> found;
+        int doneFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+        ~Lookup() {
+            if (doneFd >= 0) ::close(doneFd);
+        }
+    };
+    auto lookup = std::make_shared<Lookup>();
+    if (lookup->doneFd < 0) return false;
+    try {
+        std::thread([lookup, name = std::string(host), port, delay = g_lookupDelayMs.load()] {
+            if (delay > 0) std::this_thread::sleep_for(std::chrono::milliseconds(delay));
+            addrinfo hints{};
+            hints.ai_family = AF_INET;
+            hints.ai_socktype = SOCK_STREAM;
+            addrinfo* found = nullptr;
+            char service[8];
+            snprintf(service, sizeof service, "%u", static_cast<unsigned>(port));
+            std::vector<sockaddr_in> addresses;
+            if (getaddrinfo(name.c_str(), service, &hints, &found) == 0) {
+                for (addrinfo* a = found; a != nullptr; a = a->ai_next)
+                    if (a->ai_family == AF_INET && a->ai_addrlen >= sizeof(sockaddr_in))
+                        addresses.push_back(*reinterpret_cast<sockaddr_in*>(a->ai_addr));
+                freeaddrinfo(found);
+            }
+            std::lock_guard<std::mutex> hold(lookup->lock);
+            lookup->found = std::move(addresses);
+            lookup->done = true;
+            uint64_t one = 1;
+            ssize_t r = ::write(lookup->doneFd, &one, sizeof one);
+            (void)r;
+        }).detach();
+    } catch (...) {
+        return false;
+    }
+    pollOrCancel(lookup->doneFd, POLLIN, cancelFd, timeoutMs);
+    std::lock_guard<std::mutex> hold(lookup->lock);
+    if (!lookup->done || cancelRaised(cancelFd)) return false;
+    out = lookup->found;
+    return !out.empty();
 }
 
 }  // namespace
@@ -103,6 +190,48 @@ bool CTcpSocket::connect(const char* host, uint16_t port, int timeoutMs) {
     freeaddrinfo(found);
     if (ok) setNoDelay(true);
     return ok;
+}
+
+void CTcpSocket::delayNameLookupsForTests(int ms) { g_lookupDelayMs.store(ms < 0 ? 0 : ms); }
+
+bool CTcpSocket::connectCancellable(const char* host, uint16_t port, int timeoutMs, int cancelFd) {
+    close();
+    const int64_t until = monotonicMs() + timeoutMs;
+    std::vector<sockaddr_in> addresses;
+    if (m_interrupted.load() || host == nullptr ||
+        !resolveIPv4(host, port, timeoutMs, cancelFd, addresses))
+        return false;
+    for (const sockaddr_in& address : addresses) {
+        if (m_interrupted.load() || cancelRaised(cancelFd)) return false;
+        int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (fd < 0) continue;
+        setNonBlocking(fd, true);
+        int r = ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address);
+        if (r != 0 && errno == EINPROGRESS) {
+            // Short slices, so that an interrupt() without a cancellation descriptor is seen too.
+            int ev = 0;
+            while (ev == 0 && !m_interrupted.load() && !cancelRaised(cancelFd)) {
+                int64_t left = until - monotonicMs();
+                if (left <= 0) break;
+                ev = pollOrCancel(fd, POLLOUT, cancelFd, static_cast<int>(left < 100 ? left : 100));
+            }
+            int err = 0;
+            socklen_t len = sizeof err;
+            if (ev > 0 && getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) == 0 && err == 0) r = 0;
+        }
+        if (r == 0 && setNonBlocking(fd, false)) {
+            std::lock_guard<std::mutex> lock(m_closeMutex);
+            // An interrupt that came meanwhile wins: the owner was told to stop.
+            if (!m_interrupted.load() && !cancelRaised(cancelFd)) {
+                m_fd = fd;
+                break;
+            }
+        }
+        ::close(fd);
+    }
+    if (m_fd < 0) return false;
+    setNoDelay(true);
+    return true;
 }
 
 bool CTcpSocket::listen(const char* address, int port, int backlog) {

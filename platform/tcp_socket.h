@@ -8,15 +8,15 @@
 #pragma once
 
 #include <atomic>
-#include <mutex>
 #include <cstddef>
 #include <cstdint>
+#include <mutex>
 #include <string>
 
 namespace tovi {
 
 class CTcpSocket {
-public:
+  public:
     // Result of readSome(): bytes read (> 0), or one of these.
     static constexpr long READ_WOULD_BLOCK = 0;
     static constexpr long READ_END_OF_STREAM = -1;
@@ -34,6 +34,14 @@ public:
 
     // Resolves host (dotted IPv4 or a name) and connects, waiting at most timeoutMs.
     bool connect(const char* host, uint16_t port, int timeoutMs = 20000);
+    // The same, for an owner that can be told to stop: the name look-up and the connection
+    // attempt end at once (false) as soon as cancelFd is readable (-1: no such descriptor), and
+    // an interrupt() made before or during the call is kept, so that it fails too. The look-up
+    // of a host name runs on a helper thread that is left to finish on its own when cancelled.
+    bool connectCancellable(const char* host, uint16_t port, int timeoutMs, int cancelFd);
+    // Tests: every later look-up of a host name by connectCancellable first waits this long on
+    // its helper thread, as a slow name server would (0: no delay). Process-wide.
+    static void delayNameLookupsForTests(int ms);
 
     // Binds to address (empty: all local addresses) and port, then listens. Port 0 lets the
     // system choose; localPort() tells which.
@@ -68,7 +76,7 @@ public:
     bool interrupted() const { return m_interrupted.load(); }
     void close();
 
-private:
+  private:
     int m_fd = -1;
     std::atomic<bool> m_interrupted{false};
     // Guards the descriptor against interrupt() from another thread while the owner closes it.

@@ -17,20 +17,18 @@ namespace {
 // can come.
 constexpr int IDLE_WAIT_CONNECTED_MS = 1000;
 constexpr int IDLE_WAIT_DISCONNECTED_MS = 200;
-// Waiting for the inbound slot to empty: a slot change or the forced end wakes the wait.
+// Waiting for the inbound slot to empty: a slot change or the stop wakes the wait.
 constexpr int SLOT_WAIT_MS = 1000;
-// The forced end waits at most this long for the thread, interrupting again in between (an
-// interrupt that lands just before a connection attempt begins is cleared by it).
-constexpr int END_WAIT_STEP_MS = 50;
-constexpr int END_WAIT_STEPS = 200;
+// A connection attempt (look-up included) gives up after this long.
+constexpr int CONNECT_TIMEOUT_MS = 20000;
+// The forced end waits at most this long for the thread; every step of it ends at the stop, so
+// the thread is normally gone within milliseconds.
+constexpr int END_WAIT_MS = 3000;
 
 }  // namespace
 
 CcRsData::~CcRsData() {
-    if (isRunning()) {
-        requestAbort();
-        for (int i = 0; i < END_WAIT_STEPS && !join(END_WAIT_STEP_MS); ++i) onAbort();
-    }
+    if (isRunning()) requestAbort();
     join();
 }
 
@@ -44,15 +42,21 @@ void CcRsData::endAtOnce(CPacketMailbox& statusView) {
     requestAbort();
     statusView.setStatus(ST_STOPPED);
     statusView.setDeadline(0);
-    for (int i = 0; i < END_WAIT_STEPS && !join(END_WAIT_STEP_MS); ++i) onAbort();
+    join(END_WAIT_MS);
 }
 
 void CcRsData::onAbort() {
-    if (CBsClientSocket* connection = m_interruptTarget.load()) connection->Interrupt();
+    // Raised once and never drained: every later wait of this worker ends at once.
+    m_cancel.raise();
     m_slotSignal.raise();
+    std::lock_guard<std::mutex> hold(m_connectionLock);
+    m_connection.Interrupt();
 }
 
-void CcRsData::exitInstance() { m_mailbox.unwatch(&m_slotSignal); }
+void CcRsData::exitInstance() {
+    m_mailbox.unwatch(&m_slotSignal);
+    closeConnection();
+}
 
 void CcRsData::onMessage(const ThreadMessage& message) {
     if (finished()) return;
@@ -67,42 +71,59 @@ void CcRsData::begin(const WorkerStartParam& param) {
     m_mailbox.bind(param.lock, param.slots, param.status);
     m_mailbox.watch(&m_slotSignal);
     m_port = static_cast<uint16_t>(param.port & 0xffff);
-    m_connection = param.connection;
-    m_interruptTarget.store(param.connection);
     std::strncpy(m_serverAddress, param.serverAddress ? param.serverAddress : "",
                  sizeof m_serverAddress - 1);
     std::strncpy(m_userName, param.userName ? param.userName : "", NAME_FIELD_SIZE);
     std::strncpy(m_groupName, param.groupName ? param.groupName : "", NAME_FIELD_SIZE);
     m_newRegistration = param.newRegistration ? 1 : 0;
-    m_active = m_connection != nullptr ? 1 : 0;
-    // Every worker begins without a connection.
-    if (m_connection != nullptr) m_connection->Close();
+    m_active = 1;
 }
 
 void CcRsData::stop() {
     m_active = 0;
     m_mailbox.setStatus(ST_STOPPED);
-    if (m_connection != nullptr) m_connection->Close();
+    m_mailbox.setDeadline(0);
+    closeConnection();
     m_finished = true;
     quit(0);
 }
 
 void CcRsData::endWith(int code) {
     m_finished = true;
+    closeConnection();
     // After a forced end the mailbox belongs to the main window and the next worker.
     if (!aborted()) {
         m_mailbox.setStatus(code);
-        m_connection->Close();
+        m_mailbox.setDeadline(0);
         if (m_mailbox.isBound()) m_mailbox.clearSlots();
     }
     quit(code);
+}
+
+bool CcRsData::openConnection() {
+    CTcpSocket socket;
+    const bool made =
+        socket.connectCancellable(m_serverAddress, m_port, CONNECT_TIMEOUT_MS, m_cancel.fd());
+    std::lock_guard<std::mutex> hold(m_connectionLock);
+    // A stop that came meanwhile found no connection to interrupt: this one is never used.
+    if (!made || aborted()) return false;
+    m_connection.Attach(std::move(socket));
+    m_connectedFlag.store(true);
+    return true;
+}
+
+void CcRsData::closeConnection() {
+    std::lock_guard<std::mutex> hold(m_connectionLock);
+    m_connection.Close();
+    m_connectedFlag.store(false);
 }
 
 bool CcRsData::onIdle() {
     if (finished() || !m_active) return false;
     // Drained before the slots are looked at: a change after the look raises it again.
     m_slotSignal.drain();
-    if (!m_connection->isConnected()) {
+    if (!m_connection.isConnected()) {
+        m_connectedFlag.store(false);
         int32_t now = nowSeconds();
         if (now > s_lastConnectFailure.load() + RECONNECT_SPACING_SECONDS) {
             int result = connectAndLogIn();
@@ -118,22 +139,22 @@ bool CcRsData::onIdle() {
     if (finished()) return false;
     sendOutbound();
     if (finished()) return false;
-    if (!m_connection->isConnected())
+    if (!m_connection.isConnected())
         waitForWork(IDLE_WAIT_DISCONNECTED_MS);
-    else if (m_connection->bufferedBytes() == 0)
+    else if (m_connection.bufferedBytes() == 0)
         waitForWork(IDLE_WAIT_CONNECTED_MS);
     return true;
 }
 
 void CcRsData::waitForWork(int timeoutMs) {
-    const int fds[3] = {wakeFd(), m_connection->isAttached() ? m_connection->fd() : -1,
-                        m_slotSignal.fd()};
-    waitForActivity(fds, 3, timeoutMs);
+    const int fds[4] = {wakeFd(), m_connection.isAttached() ? m_connection.fd() : -1,
+                        m_slotSignal.fd(), m_cancel.fd()};
+    waitForActivity(fds, 4, timeoutMs);
 }
 
 int CcRsData::connectAndLogIn() {
     m_mailbox.setStatus(ST_CONNECTING);
-    if (m_connection->Connect(m_serverAddress, m_port)) {
+    if (openConnection()) {
         if (finished()) return -1;
         size_t length = buildLogin(m_requestBuffer, m_userName);
         if (!sendRequest(PKT_LOGIN, m_requestBuffer, length)) return -1;
@@ -162,6 +183,7 @@ int CcRsData::connectAndLogIn() {
         m_logIns.fetch_add(1);
         return 1;
     }
+    // A stopped worker counts nothing: the process-wide counts belong to the next worker.
     if (finished()) return -1;
     // The third failure since the last reported one is reported; a success in between does
     // not reset the count.
@@ -178,8 +200,8 @@ bool CcRsData::sendRequest(int32_t type, const char* body, size_t length) {
     char header[FRAME_HEADER_SIZE];
     putFrameHeader(header, type, static_cast<int32_t>(length));
     // The pieces leave in one send; the byte stream is the same as three writes.
-    if (!m_connection->Queue(header, sizeof header) ||
-        !m_connection->Queue(body, static_cast<unsigned>(length)) || !m_connection->Flush() ||
+    if (!m_connection.Queue(header, sizeof header) ||
+        !m_connection.Queue(body, static_cast<unsigned>(length)) || !m_connection.Flush() ||
         finished()) {
         endWith(ST_SEND_FAILED);
         return false;
@@ -189,7 +211,7 @@ bool CcRsData::sendRequest(int32_t type, const char* body, size_t length) {
 
 bool CcRsData::readExact(char* dest, unsigned count, int timeoutSeconds) {
     unsigned got = count;
-    const char* bytes = m_connection->Read(got, timeoutSeconds);
+    const char* bytes = m_connection.Read(got, timeoutSeconds);
     // A read cut short by its deadline is as lost as a failed one: the stream is out of step.
     if (bytes == nullptr || got != count || finished()) return false;
     std::memcpy(dest, bytes, count);
@@ -207,108 +229,122 @@ bool CcRsData::skipBytes(int64_t count, int timeoutSeconds) {
 }
 
 bool CcRsData::receiveReply(int32_t expectedType, int waitSeconds, ResultBody& result) {
-    m_mailbox.setDeadline(nowSeconds() + 2 * waitSeconds);
-    if (!m_connection->HasPending()) {
-        const int64_t until = monotonicMs() + static_cast<int64_t>(waitSeconds) * 1000;
-        bool pending = false;
-        for (;;) {
-            if (finished()) return false;
-            // The server closed the connection: no answer can come any more.
-            if (!m_connection->isAttached()) {
-                endWith(ST_RECV_FAILED);
+    for (;;) {
+        m_mailbox.setDeadline(nowSeconds() + 2 * waitSeconds);
+        if (!m_connection.HasPending()) {
+            const int64_t until = monotonicMs() + static_cast<int64_t>(waitSeconds) * 1000;
+            bool pending = false;
+            for (;;) {
+                if (finished()) return false;
+                // The server closed the connection: no answer can come any more.
+                if (!m_connection.isAttached()) {
+                    endWith(ST_RECV_FAILED);
+                    return false;
+                }
+                int64_t left = until - monotonicMs();
+                if (left <= 0) break;
+                const int fds[2] = {m_connection.fd(), m_cancel.fd()};
+                waitForActivity(fds, 2, static_cast<int>(std::min<int64_t>(left, 1000)));
+                if (finished()) return false;
+                if (m_connection.HasPending()) {
+                    pending = true;
+                    break;
+                }
+            }
+            if (!pending) {
+                endWith(ST_TIMEOUT);
                 return false;
             }
-            int64_t left = until - monotonicMs();
-            if (left <= 0) break;
-            const int fd = m_connection->fd();
-            waitForActivity(&fd, 1, static_cast<int>(std::min<int64_t>(left, 1000)));
-            if (m_connection->HasPending()) {
-                pending = true;
-                break;
-            }
         }
-        if (!pending) {
-            endWith(ST_TIMEOUT);
+        if (!readExact(m_packet, 4, waitSeconds)) {
+            endWith(ST_RECV_FAILED);
             return false;
         }
+        const int32_t type = getInt32(m_packet);
+        if (type == PKT_MAIL && expectedType != PKT_MAIL) {
+            // Held mail handed over before the answer: it goes to slot 0 as any delivery, then
+            // the wait for the answer begins again.
+            int32_t length = 0;
+            if (!readRest(waitSeconds, length)) return false;
+            m_mailbox.setDeadline(0);
+            if (length >= 0 && !deliverInbound(length)) return false;
+            continue;
+        }
+        if (expectedType != 0 && type != expectedType) {
+            endWith(ST_PROTOCOL_ERROR);
+            return false;
+        }
+        int32_t length = 0;
+        if (!readRest(waitSeconds, length)) return false;
+        if (length < 0 ||
+            !parseResult(m_packet + FRAME_HEADER_SIZE, static_cast<size_t>(length), result)) {
+            endWith(ST_PROTOCOL_ERROR);
+            return false;
+        }
+        m_mailbox.setDeadline(0);
+        return true;
     }
-    char header[FRAME_HEADER_SIZE];
-    if (!readExact(header, 4, waitSeconds)) {
-        endWith(ST_RECV_FAILED);
-        return false;
-    }
-    if (expectedType != 0 && getInt32(header) != expectedType) {
-        endWith(ST_PROTOCOL_ERROR);
-        return false;
-    }
-    if (!readExact(header + 4, 4, waitSeconds)) {
-        endWith(ST_RECV_FAILED);
-        return false;
-    }
-    const int32_t length = getInt32(header + 4);
-    if (length < 0 || length > MAX_SANE_LENGTH) {
-        endWith(ST_RECV_FAILED);
-        return false;
-    }
-    bool read = length <= static_cast<int32_t>(sizeof m_packet)
-                    ? readExact(m_packet, static_cast<unsigned>(length), waitSeconds)
-                    : skipBytes(length, waitSeconds);
-    if (!read) {
-        endWith(ST_RECV_FAILED);
-        return false;
-    }
-    if (!parseResult(m_packet, static_cast<size_t>(length), result)) {
-        endWith(ST_PROTOCOL_ERROR);
-        return false;
-    }
-    m_mailbox.setDeadline(0);
-    return true;
 }
 
-void CcRsData::receiveInbound() {
-    if (!m_connection->HasPending()) return;
-    m_mailbox.setDeadline(nowSeconds() + INBOUND_DEADLINE_SECONDS);
-    if (!readExact(m_packet, 4, PIECE_WAIT_SECONDS) ||
-        !readExact(m_packet + 4, 4, PIECE_WAIT_SECONDS)) {
+bool CcRsData::readRest(int timeoutSeconds, int32_t& length) {
+    if (!readExact(m_packet + 4, 4, timeoutSeconds)) {
         endWith(ST_RECV_FAILED);
-        return;
+        return false;
     }
-    const int32_t length = getInt32(m_packet + 4);
+    length = getInt32(m_packet + 4);
     if (length < 0 || length > MAX_SANE_LENGTH) {
         endWith(ST_RECV_FAILED);
-        return;
+        return false;
     }
     if (length > static_cast<int32_t>(MAILBOX_MAX_BODY)) {
         // Too big for slot 0 (the server never sends one): read past it, keep the connection.
-        if (!skipBytes(length, PIECE_WAIT_SECONDS)) {
+        if (!skipBytes(length, timeoutSeconds)) {
             endWith(ST_RECV_FAILED);
-            return;
+            return false;
         }
-        m_mailbox.setDeadline(0);
-        return;
+        length = -1;
+        return true;
     }
-    if (!readExact(m_packet + 8, static_cast<unsigned>(length), PIECE_WAIT_SECONDS)) {
+    if (!readExact(m_packet + FRAME_HEADER_SIZE, static_cast<unsigned>(length), timeoutSeconds)) {
+        endWith(ST_RECV_FAILED);
+        return false;
+    }
+    return true;
+}
+
+bool CcRsData::deliverInbound(int32_t length) {
+    // Slot 0 holds one packet: wait here, doing nothing else, until it has been emptied.
+    const unsigned total = FRAME_HEADER_SIZE + static_cast<unsigned>(length);
+    for (;;) {
+        m_slotSignal.drain();
+        if (m_mailbox.putSlot(total, m_packet, SLOT_INBOUND) == total) return true;
+        if (finished()) return false;
+        const int fds[2] = {m_slotSignal.fd(), m_cancel.fd()};
+        waitForActivity(fds, 2, SLOT_WAIT_MS);
+        if (finished()) return false;
+    }
+}
+
+void CcRsData::receiveInbound() {
+    if (!m_connection.HasPending()) return;
+    m_mailbox.setDeadline(nowSeconds() + INBOUND_DEADLINE_SECONDS);
+    if (!readExact(m_packet, 4, PIECE_WAIT_SECONDS)) {
         endWith(ST_RECV_FAILED);
         return;
     }
-    // Slot 0 holds one packet: wait here, doing nothing else, until it has been emptied.
-    const unsigned total = 8 + static_cast<unsigned>(length);
-    for (;;) {
-        m_slotSignal.drain();
-        if (m_mailbox.putSlot(total, m_packet, SLOT_INBOUND) == total) break;
-        if (finished()) return;
-        const int fd = m_slotSignal.fd();
-        waitForActivity(&fd, 1, SLOT_WAIT_MS);
-        if (finished()) return;
-    }
+    int32_t length = 0;
+    if (!readRest(PIECE_WAIT_SECONDS, length)) return;
+    // The deadline covers the read only: a packet waiting for slot 0 (while a dialog holds the
+    // main window's tick) is no reason to end the worker.
     m_mailbox.setDeadline(0);
+    if (length >= 0) deliverInbound(length);
 }
 
 void CcRsData::sendOutbound() {
     const unsigned length = m_mailbox.peekSlot(m_outbound, SLOT_OUTBOUND);
     if (length == 0) return;
     // With no open connection the Write fails too: a request is never taken for sent.
-    if (!m_connection->Write(m_outbound, length) || finished()) {
+    if (!m_connection.Write(m_outbound, length) || finished()) {
         endWith(ST_SEND_FAILED);
         return;
     }

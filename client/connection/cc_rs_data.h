@@ -8,10 +8,18 @@
 // WorkerStartParam, and later posts WM_WORKER_STOP or calls endAtOnce(). An ended worker never
 // runs again; the main window starts a new one.
 //
+// Each worker owns its connection object and its cancellation (a descriptor raised once by a stop
+// and never cleared): a name look-up, a connection attempt, a read or a wait ends as soon as the
+// stop is given, and a worker that is still winding down never touches the connection of the
+// worker that replaced it. WorkerStartParam::connection is not used.
+//
 // Time limits: a reply in the log-in sequence must begin within 20 s (the deadline shown to the
 // main window is twice that); an inbound packet's pieces are read with 20 s each and a 40 s
-// deadline; a failed connection attempt is followed by the next one only after more than 3 s,
-// and the third failure not yet reported ends the worker with ST_CONNECT_FAILED.
+// deadline that covers the read only (it is cleared before the worker waits for slot 0, and
+// whenever the worker ends); a failed connection attempt is followed by the next one only after
+// more than 3 s, and the third failure not yet reported ends the worker with ST_CONNECT_FAILED.
+// Deliveries (PKT_MAIL) that arrive during the log-in sequence (held mail handed over right
+// after the log-in) go to slot 0 like any other; the sequence then goes on waiting for its reply.
 //
 // The worker never spins: between passes it waits for its socket, its message queue or a change
 // of the mailbox slots.
@@ -19,10 +27,11 @@
 
 #include <atomic>
 #include <cstdint>
+#include <mutex>
 
-#include "platform/activity_signal.h"
 #include "client/connection/packet_mailbox.h"
 #include "client/connection/worker_start_param.h"
+#include "platform/activity_signal.h"
 #include "platform/worker_thread.h"
 #include "protocol/bs_client_socket.h"
 #include "protocol/packets.h"
@@ -43,11 +52,14 @@ class CcRsData : public CWorkerThread {
     ~CcRsData() override;
 
     // The main window's forced end: from this call on nothing the worker still does touches the
-    // mailbox, its socket is interrupted so that any blocked step fails, and the status pair
+    // mailbox, its cancellation is raised so that any blocked step fails, and the status pair
     // (through statusView, the main window's own view of this worker's pair) reads ST_STOPPED
-    // with no read deadline. Waits (bounded, a few seconds at worst) for the thread to end, so
-    // that a new worker can take over the connection object.
+    // with no read deadline. Waits a little (bounded) for the thread to end; a new worker may be
+    // started whether or not it has.
     void endAtOnce(CPacketMailbox& statusView);
+
+    // Whether this worker's own connection is open (any thread; for observers and tests).
+    bool connected() const { return m_connectedFlag.load(); }
 
     // Log-in sequences this worker has completed (any thread). Status 0 is also what binding
     // leaves, so this tells an observer that the worker really is logged in.
@@ -83,13 +95,29 @@ class CcRsData : public CWorkerThread {
     bool readExact(char* dest, unsigned count, int timeoutSeconds);
     // Reads and discards count bytes (a packet too big for slot 0).
     bool skipBytes(int64_t count, int timeoutSeconds);
+    // With the type already in m_packet: reads the length and the body behind it into m_packet
+    // (a body too big for slot 0 is read and dropped: length is then -1). False: the worker has
+    // ended (ST_RECV_FAILED).
+    bool readRest(int timeoutSeconds, int32_t& length);
+    // Puts the packet in m_packet (8 + length bytes) into slot 0, waiting until the slot is free.
+    // False: the worker was stopped meanwhile.
+    bool deliverInbound(int32_t length);
     void receiveInbound();
     void sendOutbound();
     // Waits until something may need doing: a message, the socket, a slot change, or timeoutMs.
     void waitForWork(int timeoutMs);
 
+    // Connects this worker's own connection; false when the attempt failed or the worker was
+    // stopped meanwhile.
+    bool openConnection();
+    void closeConnection();
+
     CPacketMailbox m_mailbox;
-    CBsClientSocket* m_connection = nullptr;
+    // Guards m_connection between this thread taking a new socket and a stop interrupting it.
+    std::mutex m_connectionLock;
+    CBsClientSocket m_connection{SocketRole::CLIENT};
+    std::atomic<bool> m_connectedFlag{false};
+    CActivitySignal m_cancel;
     int m_active = 0;
     bool m_finished = false;
     char m_serverAddress[CBsClientSocket::HOST_FIELD_SIZE] = {};
@@ -99,8 +127,6 @@ class CcRsData : public CWorkerThread {
     int m_newRegistration = 0;
     CActivitySignal m_slotSignal;
     std::atomic<int> m_logIns{0};
-    // The connection the interrupt reaches; set once at start, read by endAtOnce's thread.
-    std::atomic<CBsClientSocket*> m_interruptTarget{nullptr};
     char m_requestBuffer[PACKET_BUFFER_SIZE] = {};
     char m_packet[PACKET_BUFFER_SIZE] = {};
     char m_outbound[PACKET_BUFFER_SIZE] = {};

@@ -12,9 +12,9 @@
 
 namespace tovi::test {
 
-// A fake server on 127.0.0.1. On each connection, for each reply in turn, it reads a frame (kept
-// for got()) and writes the reply; then it holds the connection until the client closes it, save
-// the first connection when hangUpFirst.
+// A fake server on 127.0.0.1. On each connection, for each reply in turn, it reads a frame, keeps
+// it for got() and then writes the reply; then it holds the connection until the client closes it,
+// save the first connection when hangUpFirst.
 class FakeServer {
   public:
     explicit FakeServer(std::vector<std::string> replies, bool hangUpFirst = false) {
@@ -26,9 +26,12 @@ class FakeServer {
                 bool talking = true;
                 for (size_t i = 0; talking && i < replies.size(); ++i) {
                     std::string bytes = readFrame(peer);
+                    {
+                        // Recorded before the answer leaves: whoever has the answer finds it.
+                        std::lock_guard<std::mutex> hold(m_lock);
+                        m_frames.push_back(bytes);
+                    }
                     talking = !bytes.empty() && writeBytes(peer, replies[i]);
-                    std::lock_guard<std::mutex> hold(m_lock);
-                    m_frames.push_back(bytes);
                 }
                 // Then it drains what the client sends until the client closes the connection.
                 char sink[4096];

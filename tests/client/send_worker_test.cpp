@@ -69,7 +69,9 @@ TEST(SendWorker, AnswersThatEndTheWorkerGiveTheirStatusAndEmptyBothSlots) {
             << c.status << " got " << f.sendView.getStatus();
         EXPECT_TRUE(eventually([&] { return !f.sender.isRunning(); }, 2000));
         EXPECT_EQ(f.slot(0) + f.slot(1), "");
-        EXPECT_FALSE(f.connection.isConnected());
+        // An ended worker shows no read deadline: the main window never reports it once more.
+        EXPECT_EQ(f.sendView.getDeadline(), 0) << c.status;
+        EXPECT_FALSE(f.sender.connected());
         EXPECT_TRUE(!c.newRegistration || server.got(1).substr(0, 4) == int32s({PKT_REGISTER}));
     }
 }
@@ -113,11 +115,12 @@ TEST(SendWorker, DeliveriesWaitForSlotZeroAndOneTooBigIsSkipped) {
     ASSERT_TRUE(f.startSend() && slotFilled(f));
     sleepMs(300);
     EXPECT_EQ(f.slot(0), mail(1, "first"));
-    // While it waits, the inbound read deadline stays set: the worker is inside a delivery.
-    EXPECT_NE(f.sendView.getDeadline(), 0);
+    // The second has been read and waits for the slot: the read deadline covered the read only,
+    // so the main window has no reason to end the worker however long the slot stays full.
+    EXPECT_EQ(f.sendView.getDeadline(), 0);
     EXPECT_EQ(f.receiveView.putSlot(0, nullptr, 0), 0u);
     ASSERT_TRUE(eventually([&] { return f.slot(0) == mail(2, "second"); }));
-    EXPECT_TRUE(eventually([&] { return f.sendView.getDeadline() == 0; }, 2000));
+    EXPECT_EQ(f.sendView.getDeadline(), 0);
     EXPECT_EQ(f.sendView.getStatus(), ST_CONNECTED);
 }
 
@@ -165,6 +168,95 @@ TEST(SendWorker, ConnectionClosedByTheServerIsMadeAgainAtOnce) {
     EXPECT_EQ(server.accepted(), 2);
     EXPECT_EQ(f.sendView.getStatus(), ST_CONNECTED);
     EXPECT_EQ(CcRsData::connectFailures(), 0);
+}
+
+// Held mail is handed over right after the log-in, so it can come before the log-in's answer or
+// before the registration's: it goes to slot 0 in its order and the sequence still succeeds.
+TEST(SendWorker, DeliveriesDuringTheLogInSequenceReachSlotZero) {
+    struct Case {
+        int newRegistration;
+        std::vector<std::string> replies;
+    } cases[] = {
+        {1, {ACCEPTED, mail(1, "held 1") + mail(2, "held 2") + result(PKT_REGISTER_RESULT, 0)}},
+        {0, {mail(1, "held 1") + ACCEPTED + mail(2, "held 2")}},
+        {0,
+         {mail(1, "held 1") + result(PKT_LOGIN_RESULT, LOGIN_UNKNOWN_NAME),
+          mail(2, "held 2") + result(PKT_REGISTER_RESULT, 0)}},
+    };
+    for (const Case& c : cases) {
+        FakeServer server(c.replies);
+        ClientStack f(server.port(), "alice", c.newRegistration);
+        ASSERT_TRUE(f.startSend() && slotFilled(f));
+        EXPECT_EQ(f.slot(0), mail(1, "held 1"));
+        ASSERT_TRUE(f.put(0, ""));
+        ASSERT_TRUE(eventually([&] { return f.slot(0) == mail(2, "held 2"); }));
+        ASSERT_TRUE(f.put(0, ""));
+        EXPECT_TRUE(statusBecomes(f, ST_CONNECTED, 5000)) << f.sendView.getStatus();
+        EXPECT_EQ(f.sender.logIns(), 1);
+        EXPECT_EQ(server.accepted(), 1);
+    }
+}
+
+// A listener whose accept queue is full: a connection attempt to it hangs.
+struct HangingListener {
+    CTcpSocket listener, filler;
+    HangingListener() {
+        listener.listen("127.0.0.1", 0, 0);
+        filler.connect("127.0.0.1", static_cast<uint16_t>(listener.localPort()), 2000);
+    }
+    int port() const { return listener.localPort(); }
+};
+
+// A stop ends the worker wherever it is: in a slow name look-up, in a connection attempt that
+// hangs, or between two attempts; it is given once and never lost. The next worker on the same
+// mailbox then logs in and works, untouched by the one before.
+TEST(SendWorker, OneStopEndsEveryStepAtOnceAndTheNextWorkerCarriesOn) {
+    HangingListener hanging;
+    CTcpSocket::delayNameLookupsForTests(60000);
+    enum Where { LOOK_UP, HANGING_CONNECT, BETWEEN_ATTEMPTS };
+    for (Where where : {LOOK_UP, HANGING_CONNECT, BETWEEN_ATTEMPTS}) {
+        for (bool forced : {true, false}) {
+            FakeServer server({ACCEPTED + mail(5, "next"), ""});
+            ClientStack f(where == BETWEEN_ATTEMPTS ? freePort() : hanging.port());
+            if (where == LOOK_UP) f.sendParam.serverAddress = "localhost";
+            ASSERT_TRUE(f.startSend());
+            ASSERT_TRUE(where == BETWEEN_ATTEMPTS
+                            ? eventually([] { return CcRsData::connectFailures() == 1; })
+                            : statusBecomes(f, ST_CONNECTING, 5000));
+            sleepMs(where == BETWEEN_ATTEMPTS ? 1500 : 200);  // well inside the step
+            // The forced end, or a bare abort given once (no repeated interrupts).
+            forced ? f.sender.endAtOnce(f.sendView) : f.sender.requestAbort();
+            EXPECT_TRUE(f.sender.join(3000)) << where << forced;
+            if (forced) EXPECT_EQ(f.sendView.getStatus(), ST_STOPPED);
+            EXPECT_EQ(CcRsData::connectFailures(), where == BETWEEN_ATTEMPTS ? 1 : 0);
+
+            CcRsData next;
+            CcRsData::resetProcessStateForTests();
+            f.sendParam.serverAddress = "127.0.0.1";
+            f.sendParam.port = server.port();
+            ASSERT_TRUE(
+                next.postMessage(WM_WORKER_START, reinterpret_cast<intptr_t>(&f.sendParam)));
+            ASSERT_TRUE(next.start() && slotFilled(f));
+            EXPECT_EQ(f.slot(0), mail(5, "next"));
+            EXPECT_TRUE(next.connected() && !f.sender.connected());
+            EXPECT_EQ(f.sendView.getStatus(), ST_CONNECTED);
+        }
+    }
+    CTcpSocket::delayNameLookupsForTests(0);
+}
+
+// Every frame the fake server answers is on record by the time its answer arrives.
+TEST(FakeServerSupport, RecordsEachFrameBeforeItAnswers) {
+    constexpr int ROUNDS = 300;
+    FakeServer server(std::vector<std::string>(ROUNDS, ACCEPTED));
+    CTcpSocket client;
+    ASSERT_TRUE(client.connect("127.0.0.1", static_cast<uint16_t>(server.port()), 2000));
+    for (int i = 0; i < ROUNDS; ++i) {
+        const std::string request = frame(PKT_LOGIN, nameField(std::to_string(i)));
+        ASSERT_TRUE(writeBytes(client, request));
+        ASSERT_EQ(readFrame(client), ACCEPTED);
+        ASSERT_EQ(server.got(i), request) << i;
+    }
 }
 
 }  // namespace
