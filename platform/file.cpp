@@ -8,8 +8,10 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <mutex>
+#include <random>
 
 namespace tovi {
 
@@ -130,6 +132,40 @@ bool CFile::open(const std::string& path, Mode mode) {
     return true;
 }
 
+bool CFile::createUnique(const std::string& pathPrefix, std::string& path) {
+    close();
+    // Seeded once per thread from the system's entropy; the process id and a counter keep names
+    // apart should two generators ever agree.
+    thread_local std::mt19937_64 random{std::random_device{}() ^
+                                        (static_cast<uint64_t>(::getpid()) << 32)};
+    static std::atomic<unsigned> counter{0};
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        char part[48];
+        std::snprintf(part, sizeof part, "%016llx%lx%x", static_cast<unsigned long long>(random()),
+                      static_cast<long>(::getpid()), counter.fetch_add(1));
+        const std::string candidate = pathPrefix + part;
+        if (!CFileFaults::openAllowed(candidate)) {
+            noteError("open", candidate, EIO);
+            return false;
+        }
+        int fd;
+        do {
+            fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+        } while (fd < 0 && errno == EINTR);
+        if (fd >= 0) {
+            m_fd = fd;
+            path = candidate;
+            return true;
+        }
+        if (errno != EEXIST) {
+            noteError("open", candidate, errno);
+            return false;
+        }
+    }
+    noteError("open", pathPrefix + "*", EEXIST);
+    return false;
+}
+
 long CFile::read(void* buf, size_t n) {
     if (m_fd < 0) {
         noteError("read", "(closed file)", EBADF);
@@ -155,8 +191,8 @@ bool CFile::readExact(void* buf, size_t n) {
     long got = read(buf, n);
     if (got < 0) return false;
     if (static_cast<size_t>(got) != n) {
-        t_lastError = "read: the file ends " + std::to_string(n - static_cast<size_t>(got)) +
-                      " bytes early";
+        t_lastError =
+            "read: the file ends " + std::to_string(n - static_cast<size_t>(got)) + " bytes early";
         return false;
     }
     return true;
@@ -278,6 +314,32 @@ bool renameFile(const std::string& from, const std::string& to) {
         return false;
     }
     return true;
+}
+
+MoveResult moveNoReplace(const std::string& from, const std::string& to) {
+    if (!CFileFaults::renameAllowed(to)) {
+        noteError("link", from + " -> " + to, EIO);
+        return MOVE_FAILED;
+    }
+    // A hard link is made only when the name is free, atomically; the old name then goes.
+    if (::link(from.c_str(), to.c_str()) == 0) {
+        if (::unlink(from.c_str()) != 0) {
+            noteError("unlink", from, errno);
+            return MOVE_FAILED;
+        }
+        return MOVE_DONE;
+    }
+    int err = errno;
+    if (err == EEXIST) return MOVE_TARGET_EXISTS;
+    // File systems without hard links: a rename that refuses to replace.
+    if (err == EPERM || err == EOPNOTSUPP || err == ENOSYS || err == EMLINK) {
+        if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
+            return MOVE_DONE;
+        err = errno;
+        if (err == EEXIST) return MOVE_TARGET_EXISTS;
+    }
+    noteError("link", from + " -> " + to, err);
+    return MOVE_FAILED;
 }
 
 bool syncDirectory(const std::string& dir) {

@@ -13,7 +13,7 @@
 namespace tovi {
 
 class CFile {
-public:
+  public:
     enum Mode {
         READ,             // existing file, reading
         READ_WRITE,       // existing file, reading and writing
@@ -27,6 +27,10 @@ public:
     CFile& operator=(const CFile&) = delete;
 
     bool open(const std::string& path, Mode mode);
+    // Creates a new file named pathPrefix followed by a random part, for writing, never opening
+    // one that exists (another process or thread may use the same prefix at the same moment);
+    // path receives the name it got. False when no such file could be created.
+    bool createUnique(const std::string& pathPrefix, std::string& path);
     bool isOpen() const { return m_fd >= 0; }
     // Reads up to n bytes; returns the count (short at the end of the file), -1 on failure.
     long read(void* buf, size_t n);
@@ -41,13 +45,13 @@ public:
     bool sync();
     bool close();
 
-private:
+  private:
     int m_fd = -1;
 };
 
 // Fault injection for tests; process-wide, off by default.
 class CFileFaults {
-public:
+  public:
     // Every CFile::write fails once this many more bytes have been written (-1: never).
     static void failWritesAfter(long long bytes);
     // Opens of paths containing this text fail (empty: none).
@@ -70,6 +74,12 @@ bool isDirectory(const std::string& path);
 bool removeFile(const std::string& path);
 // Renames from over to (replacing it atomically).
 bool renameFile(const std::string& from, const std::string& to);
+// Moves from to a name that must not exist yet: never replaces a file, even when another process
+// creates one of that name at the same moment. MOVE_DONE: from is now to; MOVE_TARGET_EXISTS:
+// nothing changed; MOVE_FAILED: nothing changed, or from could not be removed after to was made
+// (to then holds the file). Same directory or file system only.
+enum MoveResult { MOVE_DONE = 1, MOVE_TARGET_EXISTS = 0, MOVE_FAILED = -1 };
+MoveResult moveNoReplace(const std::string& from, const std::string& to);
 // Flushes the directory entry changes of dir to the disk.
 bool syncDirectory(const std::string& dir);
 // Creates the directory and its missing parents.

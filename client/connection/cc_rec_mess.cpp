@@ -73,6 +73,7 @@ void CcRecMess::begin(const WorkerStartParam& param) {
     std::strncpy(m_userName, param.userName ? param.userName : "", NAME_FIELD_SIZE);
     m_usedNames.clear();
     m_usedNames.reserve(USED_NAMES);
+    m_usedNamesSecond = 0;
     m_active = 1;
 }
 
@@ -162,46 +163,53 @@ bool CcRecMess::storeUnsaved() {
     return true;
 }
 
-std::string CcRecMess::pickName() {
-    const int32_t t = nowSeconds();
-    if (t != s_usedNamesSecond.load()) {
-        m_usedNames.clear();
-        s_usedNamesSecond.store(t);
-    }
-    for (int n = 0; n <= CMessageFile::MAX_RECEIVED_INDEX; ++n) {
-        std::string name = CMessageFile::receivedName(t, n);
-        bool used = false;
-        for (const std::string& u : m_usedNames) {
-            if (u == name) {
-                used = true;
-                break;
-            }
-        }
-        // A file of that name from an earlier run, or from another user of the directory, is
-        // never overwritten.
-        if (used || fileExists(m_fsDirectory + name)) continue;
-        if (m_usedNames.size() < USED_NAMES) m_usedNames.push_back(name);
-        return name;
-    }
-    return {};
+bool CcRecMess::nameUsed(const std::string& name) const {
+    for (const std::string& used : m_usedNames)
+        if (used == name) return true;
+    return false;
 }
 
 bool CcRecMess::storeMail(const Unsaved& mail) {
     if (!m_directoryUsable) return false;
-    const std::string name = pickName();
-    if (name.empty()) return false;
     MailHead head;
     std::memcpy(head.owner, m_userName, sizeof head.owner);
     head.time = mail.time;
     head.box = CMessageFile::BOX_RECEIVED;
     std::memcpy(head.peer, mail.sender, sizeof head.peer);
     head.token = mail.token;
-    if (!CMessageFile::write(m_fsDirectory, name, head, mail.text.data(), mail.text.size()))
+    std::string temporary;
+    if (!CMessageFile::writeTemporary(m_fsDirectory, head, mail.text.data(), mail.text.size(),
+                                      temporary))
         return false;
-    // The mail is stored; a flag that cannot be raised is raised again by the retries (storing
-    // the mail once more would show it twice).
-    m_flagOwed = !CMessageFile::raiseFlag(m_fsDirectory, CMessageFile::RECEIVED_FLAG);
-    return true;
+
+    const int32_t t = nowSeconds();
+    if (t != m_usedNamesSecond) {
+        m_usedNames.clear();
+        m_usedNamesSecond = t;
+    }
+    s_usedNamesSecond.store(t);
+    for (int n = 0; n <= CMessageFile::MAX_RECEIVED_INDEX; ++n) {
+        if (n > 0) {
+            // After a taken name: a pause, then the next n behind the same t.
+            m_namePauses.fetch_add(1);
+            sleepMs(m_namePauseMs.load());
+        }
+        const std::string name = CMessageFile::receivedName(t, n);
+        if (nameUsed(name)) continue;
+        // Placed only where no file is: one from an earlier run, or another client's that shares
+        // the directory, is never overwritten, even when both pick the name at the same moment.
+        const CMessageFile::PlaceResult placed =
+            CMessageFile::placeNew(temporary, m_fsDirectory, name);
+        if (placed == CMessageFile::NAME_TAKEN) continue;
+        if (placed == CMessageFile::PLACE_FAILED) return false;
+        if (m_usedNames.size() < USED_NAMES) m_usedNames.push_back(name);
+        // The mail is stored; a flag that cannot be raised is raised again by the retries
+        // (storing the mail once more would show it twice).
+        m_flagOwed = !CMessageFile::raiseFlag(m_fsDirectory, CMessageFile::RECEIVED_FLAG);
+        return true;
+    }
+    removeFile(temporary);
+    return false;
 }
 
 bool CcRecMess::applyReadNotice(int32_t token) {

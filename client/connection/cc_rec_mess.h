@@ -11,8 +11,12 @@
 //
 // A delivery that cannot be stored (directory missing, disk full) is kept here, in arrival order
 // and at most MAX_UNSAVED of them, and stored again about once a second; the save-failure box is
-// shown once per run of failures. Received names are unique: a name handed out this second or
-// already on disk is skipped for the next n.
+// shown once per run of failures.
+//
+// Received names are unique, also between clients that share the directory: the mail is written
+// under a temporary name of its own, then given the name "_TovicR" t n without ever replacing a
+// file; a name this worker handed out this second, or one that exists already, is followed by a
+// pause of 20 ms and the next n (t is not read again).
 #pragma once
 
 #include <atomic>
@@ -21,10 +25,10 @@
 #include <string>
 #include <vector>
 
-#include "platform/activity_signal.h"
 #include "client/connection/message_file.h"
 #include "client/connection/packet_mailbox.h"
 #include "client/connection/worker_start_param.h"
+#include "platform/activity_signal.h"
 #include "platform/worker_thread.h"
 #include "protocol/packets.h"
 
@@ -36,6 +40,8 @@ class CcRecMess : public CWorkerThread {
     static constexpr int RETRY_INTERVAL_MS = 1000;
     // The names handed out within one second that are remembered (beyond them the disk decides).
     static constexpr size_t USED_NAMES = 100;
+    // The pause after a name that is taken, before the next n is tried.
+    static constexpr int NAME_PAUSE_MS = 20;
 
     CcRecMess() = default;
     // Ends the thread and waits for it. Do not destroy a worker that may be waiting for an answer
@@ -49,6 +55,10 @@ class CcRecMess : public CWorkerThread {
 
     // Deliveries received but not yet stored (any thread).
     size_t unsavedCount() const { return m_unsavedCount.load(); }
+    // Pauses made after a taken name so far (any thread).
+    int namePauses() const { return m_namePauses.load(); }
+    // Tests: the pause's length in ms (any thread, any time).
+    void setNamePauseMsForTests(int ms) { m_namePauseMs.store(ms); }
 
     // The process-wide second to which the names handed out belong.
     static int32_t usedNamesSecond() { return s_usedNamesSecond.load(); }
@@ -75,7 +85,7 @@ class CcRecMess : public CWorkerThread {
     // Stores the kept deliveries in order until one fails; true when none is left.
     bool storeUnsaved();
     bool storeMail(const Unsaved& mail);
-    std::string pickName();
+    bool nameUsed(const std::string& name) const;
     bool applyReadNotice(int32_t token);
 
     CPacketMailbox m_mailbox;
@@ -86,6 +96,9 @@ class CcRecMess : public CWorkerThread {
     bool m_directoryUsable = false;
     char m_userName[NAME_BUFFER_SIZE] = {};
     std::vector<std::string> m_usedNames;
+    int32_t m_usedNamesSecond = 0;  // the second m_usedNames belongs to
+    std::atomic<int> m_namePauses{0};
+    std::atomic<int> m_namePauseMs{NAME_PAUSE_MS};
     std::deque<Unsaved> m_unsaved;
     std::atomic<size_t> m_unsavedCount{0};
     bool m_failureShown = false;

@@ -1,5 +1,6 @@
 #include "client/connection/message_file.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -15,6 +16,7 @@ const char* const CMessageFile::RECEIVED_FLAG = "_TovicRecvUp";
 const char* const CMessageFile::SENT_FLAG = "_TovicSendUp";
 const char* const CMessageFile::RECEIVED_PATTERN = "_TovicR*";
 const char* const CMessageFile::SENT_PATTERN = "_TovicS*";
+const char* const CMessageFile::TEMPORARY_PREFIX = "_Tovic~";
 
 namespace {
 
@@ -40,15 +42,6 @@ std::string CMessageFile::sentName(int32_t t) {
     char name[64];
     std::snprintf(name, sizeof name, "%sS%ld", PREFIX, static_cast<long>(t));
     return name;
-}
-
-std::string CMessageFile::temporaryName(const std::string& name) {
-    // "_Tovic~" never matches "_TovicR*" or "_TovicS*"; the process id keeps two clients that
-    // share a directory from writing the same temporary file.
-    char pid[16];
-    std::snprintf(pid, sizeof pid, ".%ld", static_cast<long>(::getpid()));
-    std::string rest = name.compare(0, 6, PREFIX) == 0 ? name.substr(6) : name;
-    return std::string(PREFIX) + "~" + rest + pid;
 }
 
 bool CMessageFile::fsDirectory(const std::string& dirCp932, std::string& fsDir) {
@@ -79,23 +72,65 @@ void CMessageFile::decodeHead(const char* in, MailHead& head) {
     head.textLength = getInt32(in + 52);
 }
 
-bool CMessageFile::write(const std::string& fsDir, const std::string& name, MailHead head,
-                         const char* text, size_t textLength) {
-    std::string path, temporary;
-    if (!buildPath(fsDir, name, path) || !buildPath(fsDir, temporaryName(name), temporary))
-        return false;
+bool CMessageFile::writeTemporary(const std::string& fsDir, MailHead head, const char* text,
+                                  size_t textLength, std::string& temporaryPath) {
     if (textLength > 0x7fffffff || (textLength > 0 && text == nullptr)) return false;
+    // The random part takes at most NAME_ROOM - 7 bytes, within the room every directory keeps.
+    if (fsDir.size() + NAME_ROOM > MAX_PATH_BYTES) return false;
     head.textLength = static_cast<int32_t>(textLength);
     char bytes[HEAD_SIZE];
     encodeHead(head, bytes);
 
     CFile file;
-    bool ok = file.open(temporary, CFile::CREATE_TRUNCATE);
-    if (ok) ok = file.write(bytes, HEAD_SIZE) && (textLength == 0 || file.write(text, textLength));
-    if (ok) ok = file.sync();
-    if (file.isOpen() && !file.close()) ok = false;
-    if (ok) ok = renameFile(temporary, path);
+    std::string path;
+    if (!file.createUnique(fsDir + TEMPORARY_PREFIX, path)) return false;
+    bool ok = file.write(bytes, HEAD_SIZE) && (textLength == 0 || file.write(text, textLength)) &&
+              file.sync();
+    ok = file.close() && ok;
     if (!ok) {
+        removeFile(path);
+        return false;
+    }
+    temporaryPath = path;
+    return true;
+}
+
+CMessageFile::PlaceResult CMessageFile::placeNew(const std::string& temporaryPath,
+                                                 const std::string& fsDir,
+                                                 const std::string& name) {
+    std::string path;
+    if (!buildPath(fsDir, name, path)) {
+        removeFile(temporaryPath);
+        return PLACE_FAILED;
+    }
+    switch (moveNoReplace(temporaryPath, path)) {
+        case MOVE_DONE:
+            // The new name is the commit point; a failed directory flush does not undo it.
+            syncDirectory(fsDir.empty() ? "." : fsDir);
+            return PLACED;
+        case MOVE_TARGET_EXISTS:
+            return NAME_TAKEN;
+        case MOVE_FAILED:
+            break;
+    }
+    // The mail may stand under its new name already (only the temporary name could not go):
+    // then it is placed, and the leftover temporary name is removed.
+    struct stat placed, temporary;
+    if (::stat(path.c_str(), &placed) == 0 && ::stat(temporaryPath.c_str(), &temporary) == 0 &&
+        placed.st_ino == temporary.st_ino && placed.st_dev == temporary.st_dev) {
+        removeFile(temporaryPath);
+        return PLACED;
+    }
+    removeFile(temporaryPath);
+    return PLACE_FAILED;
+}
+
+bool CMessageFile::write(const std::string& fsDir, const std::string& name, MailHead head,
+                         const char* text, size_t textLength) {
+    std::string path, temporary;
+    if (!buildPath(fsDir, name, path) || !writeTemporary(fsDir, head, text, textLength, temporary))
+        return false;
+    if (!renameFile(temporary, path)) {
         removeFile(temporary);
         return false;
     }

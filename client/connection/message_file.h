@@ -7,8 +7,9 @@
 //   sent mail       "_TovicS" t       t: the send time (the notice token of a one-user send)
 //   flags           "_TovicRecvUp", "_TovicSendUp"   2 zero bytes; only their existence counts
 // Received mail is listed with "_TovicR*", sent mail with "_TovicS*". A mail file is written
-// under a temporary name "_Tovic~..." that neither pattern matches, flushed to disk, then renamed
-// into place, so a list never sees a torn file.
+// under a temporary name "_Tovic~" + a random part that neither pattern matches, flushed to disk,
+// then put in place (received mail: without ever replacing a file, so that clients sharing the
+// directory never overwrite each other's mail); a list never sees a torn file.
 //
 // File layout (little-endian int32 fields, 56-byte head, then the text):
 //    0  20  owner        user name of the client that stored it (NUL-padded)
@@ -73,10 +74,24 @@ class CMessageFile {
     static void encodeHead(const MailHead& head, char* out);  // out: 56 bytes
     static void decodeHead(const char* in, MailHead& head);   // in: 56 bytes
 
-    // Writes head + text (head.textLength is set from textLength) as fsDir + name, atomically.
-    // False when any step fails; the temporary file is then removed and nothing else is left.
+    // Writes head + text (head.textLength is set from textLength) as fsDir + name, atomically,
+    // replacing a file of that name. False when any step fails; the temporary file is then
+    // removed and nothing else is left.
     static bool write(const std::string& fsDir, const std::string& name, MailHead head,
                       const char* text, size_t textLength);
+
+    // Storing a mail under a name that must be new, in two steps. writeTemporary writes head +
+    // text into a new file of fsDir with a name of its own (TEMPORARY_PREFIX and a random part,
+    // created exclusively, so that clients and threads sharing the directory never meet) and
+    // flushes it; false (nothing left) when that fails. placeNew then gives it its final name,
+    // never replacing a file: NAME_TAKEN leaves the temporary file for the next name to try,
+    // PLACE_FAILED removes it.
+    static bool writeTemporary(const std::string& fsDir, MailHead head, const char* text,
+                               size_t textLength, std::string& temporaryPath);
+    enum PlaceResult { PLACED = 1, NAME_TAKEN = 0, PLACE_FAILED = -1 };
+    static PlaceResult placeNew(const std::string& temporaryPath, const std::string& fsDir,
+                                const std::string& name);
+
     // Reads the head and, when text is given, the text. False when the file cannot be read, is
     // shorter than its head, or holds fewer text bytes than the head says (or a negative count).
     static bool read(const std::string& path, MailHead& head, std::string* text = nullptr);
@@ -91,8 +106,8 @@ class CMessageFile {
     // True when the flag was there; it is removed.
     static bool takeFlag(const std::string& fsDir, const char* flagName);
 
-    // The temporary name under which name is written (matches no list pattern).
-    static std::string temporaryName(const std::string& name);
+    // Every temporary mail file's name begins with this (it matches no list pattern).
+    static const char* const TEMPORARY_PREFIX;  // "_Tovic~"
 };
 
 }  // namespace tovi

@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <set>
+#include <thread>
 
 #include "client_test_support.h"
 #include "platform/file.h"
@@ -56,7 +58,7 @@ TEST(MessageFile, FailedWriteLeavesNoFileThatAListWouldSeeAFlagIsTakenOnce) {
         CFileFaults::reset();
     }
     EXPECT_TRUE(findFiles(dir.path, "*").empty());
-    const std::string temp = CMessageFile::temporaryName("_TovicR17000000000");
+    const std::string temp = std::string(CMessageFile::TEMPORARY_PREFIX) + "0123abcd";
     EXPECT_FALSE(matchesPattern(temp, CMessageFile::RECEIVED_PATTERN));
     EXPECT_FALSE(matchesPattern(temp, CMessageFile::SENT_PATTERN));
     // A flag is two zero bytes and is taken once.
@@ -82,6 +84,57 @@ TEST(MessageFile, DirectoryMustLeaveRoomForTheNames) {
     ASSERT_TRUE(CMessageFile::fsDirectory("", fs));
     EXPECT_EQ(fs, "");
     EXPECT_FALSE(CMessageFile::directoryFits(std::string("/\x82", 2)));  // torn character
+}
+
+// A new mail is placed only where no file is: an existing one, another client's, keeps its bytes,
+// and the temporary file stays for the next name. Temporary names never meet, whichever threads
+// write at the same moment.
+TEST(MessageFile, NewMailNeverReplacesAFileAndTemporaryNamesNeverMeet) {
+    TempDir dir;
+    ASSERT_TRUE(replaceFileAtomically(dir.path + "_TovicR17000000000", "theirs"));
+    std::string temp;
+    ASSERT_TRUE(CMessageFile::writeTemporary(dir.path, SAMPLE, "mine", 4, temp));
+    EXPECT_EQ(temp.substr(0, dir.path.size() + 7), dir.path + CMessageFile::TEMPORARY_PREFIX);
+    EXPECT_EQ(CMessageFile::placeNew(temp, dir.path, "_TovicR17000000000"),
+              CMessageFile::NAME_TAKEN);
+    EXPECT_EQ(contents(dir.path + "_TovicR17000000000"), "theirs");
+    ASSERT_EQ(CMessageFile::placeNew(temp, dir.path, "_TovicR17000000001"), CMessageFile::PLACED);
+    EXPECT_FALSE(fileExists(temp));
+    MailHead head;
+    std::string text;
+    ASSERT_TRUE(CMessageFile::read(dir.path + "_TovicR17000000001", head, &text));
+    EXPECT_EQ(text, "mine");
+    // A name that cannot be made: the temporary file goes too.
+    ASSERT_TRUE(CMessageFile::writeTemporary(dir.path, SAMPLE, "lost", 4, temp));
+    CFileFaults::failRenamesTo("_TovicR17000000002");
+    EXPECT_EQ(CMessageFile::placeNew(temp, dir.path, "_TovicR17000000002"),
+              CMessageFile::PLACE_FAILED);
+    CFileFaults::reset();
+    EXPECT_EQ(findFiles(dir.path, "*"), (Names{"_TovicR17000000000", "_TovicR17000000001"}));
+
+    constexpr int THREADS = 4, EACH = 200;
+    std::vector<std::vector<std::string>> paths(THREADS);
+    std::vector<std::thread> writers;
+    for (int w = 0; w < THREADS; ++w)
+        writers.emplace_back([&, w] {
+            for (int i = 0; i < EACH; ++i) {
+                const std::string body = std::to_string(w) + "/" + std::to_string(i);
+                std::string path;
+                if (CMessageFile::writeTemporary(dir.path, SAMPLE, body.data(), body.size(), path))
+                    paths[w].push_back(path);
+            }
+        });
+    for (std::thread& t : writers) t.join();
+    std::set<std::string> distinct;
+    for (int w = 0; w < THREADS; ++w) {
+        ASSERT_EQ(paths[w].size(), size_t(EACH));
+        for (int i = 0; i < EACH; ++i) {
+            distinct.insert(paths[w][i]);
+            EXPECT_EQ(contents(paths[w][i]).substr(CMessageFile::HEAD_SIZE),
+                      std::to_string(w) + "/" + std::to_string(i));
+        }
+    }
+    EXPECT_EQ(distinct.size(), size_t(THREADS * EACH));
 }
 
 }  // namespace

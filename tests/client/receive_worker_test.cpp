@@ -1,8 +1,12 @@
 // The receive worker: received-mail names and contents, read notices, packets left for the main
 // window, and deliveries kept while the mail directory is missing.
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <filesystem>
 #include <set>
+#include <thread>
 
 #include "client_test_support.h"
 #include "ui/scripted_message_boxes.h"
@@ -46,6 +50,8 @@ TEST(ReceiveWorker, NamesWithinOneSecondCountUpAndTheNextSecondStartsAtZero) {
     EXPECT_EQ(f.received(),
               (Names{CMessageFile::receivedName(t, 0), CMessageFile::receivedName(t, 1),
                      CMessageFile::receivedName(t, 2)}));
+    // The second paused once after n = 0, the third twice.
+    EXPECT_EQ(f.receiver.namePauses(), 3);
     EXPECT_EQ(contents(f.dir + CMessageFile::receivedName(t, 0)),
               nameField("bob") + int32s({1699999999, CMessageFile::BOX_RECEIVED}) +
                   nameField("carol") + int32s({1700000123, static_cast<int32_t>(text.size())}) +
@@ -61,6 +67,7 @@ TEST(ReceiveWorker, NamesWithinOneSecondCountUpAndTheNextSecondStartsAtZero) {
 // earlier run for this second and the next ones are never overwritten.
 TEST(ReceiveWorker, ManyDeliveriesInABurstAllGetTheirOwnFileAndNoneIsOverwritten) {
     ReceiveFixture f;
+    f.receiver.setNamePauseMsForTests(0);    // more names in one second than the pauses allow
     std::set<std::string> sent{""}, stored;  // "": the three old files, cut as mail files
     const int32_t t = freshSecond();
     for (int32_t s = t; s < t + 3; ++s)
@@ -74,6 +81,22 @@ TEST(ReceiveWorker, ManyDeliveriesInABurstAllGetTheirOwnFileAndNoneIsOverwritten
     EXPECT_EQ(stored, sent);
     for (int32_t s = t; s < t + 3; ++s)
         EXPECT_EQ(contents(f.dir + CMessageFile::receivedName(s, 0)), "old");
+}
+
+// A name that another client of the directory holds already is followed by the pause and the next
+// n; that client's file keeps its bytes.
+TEST(ReceiveWorker, NameTakenOnDiskIsFollowedByAPauseAndTheNextN) {
+    ReceiveFixture f;
+    const int32_t t = freshSecond();
+    for (int32_t s = t; s < t + 2; ++s)
+        ASSERT_TRUE(replaceFileAtomically(f.dir + CMessageFile::receivedName(s, 0), "theirs"));
+    ASSERT_TRUE(f.deliver(mail("mine")) && eventually([&] { return f.received().size() == 3; }));
+    EXPECT_EQ(f.receiver.namePauses(), 1);
+    for (int32_t s = t; s < t + 2; ++s)
+        EXPECT_EQ(contents(f.dir + CMessageFile::receivedName(s, 0)), "theirs");
+    // n = 1 behind t, or behind t + 1 had the clock moved on meanwhile.
+    EXPECT_TRUE(fileExists(f.dir + CMessageFile::receivedName(t, 1)) ||
+                fileExists(f.dir + CMessageFile::receivedName(t + 1, 1)));
 }
 
 // Other packets are left for the main window; a delivery without its 32 fixed bytes is dropped.
@@ -138,6 +161,105 @@ TEST(ReceiveWorker, StopAndForcedEndReadStoppedAndTakeNothingAfterwards) {
         EXPECT_EQ(f.slot(0), mail("after"));
         EXPECT_EQ(f.received().size(), 1u);
         EXPECT_EQ(f.receiveView.getStatus(), ST_STOPPED);
+    }
+}
+
+// Puts bytes into slot 0 of c as soon as it is empty (as the send worker does), without the
+// 5 ms steps of eventually(); false when it stays full for 10 s.
+bool feed(ClientStack& c, const std::string& bytes) {
+    for (const int64_t end = monotonicMs() + 10000; monotonicMs() < end;) {
+        if (c.receiveView.peekSlot(nullptr, 0) == 0 && c.put(0, bytes)) return true;
+        std::this_thread::yield();
+    }
+    return false;
+}
+
+// Two clients that share one mail directory, given the same broadcasts at the same moments, in
+// two threads of one process and in two processes: every delivery ends up whole in a file of its
+// own, nothing is overwritten and no temporary file is left.
+TEST(ReceiveWorker, TwoClientsSharingADirectoryLoseNothingOverThousandsOfDeliveries) {
+    constexpr int EACH = 1000;
+    auto broadcast = [](int i) {
+        return delivery(1700000000 + i, MAIL_MESSAGE, "boss", 1,
+                        "[Subject]:_[all]_" + std::to_string(i));
+    };
+    for (bool twoProcesses : {false, true}) {
+        CScriptedMessageBoxes boxes;
+        TempDir shared;
+        int startPipe[2];
+        ASSERT_EQ(::pipe(startPipe), 0);
+        pid_t child = -1;
+        if (twoProcesses && (child = ::fork()) == 0) {
+            // The other client: its own receive worker on the same directory.
+            int code = 1;
+            {
+                CScriptedMessageBoxes childBoxes;
+                ClientStack carol(0, "carol", 0, false);
+                carol.dir = shared.path;
+                carol.receiveParam.mailDirectory = carol.dir.c_str();
+                carol.receiver.setNamePauseMsForTests(0);
+                char go;
+                if (carol.startReceive() && ::read(startPipe[0], &go, 1) == 1) {
+                    code = 0;
+                    for (int i = 0; i < EACH && code == 0; ++i)
+                        code = feed(carol, broadcast(i)) ? 0 : 2;
+                    const int64_t end = monotonicMs() + 60000;
+                    while (code == 0 &&
+                           (carol.receiveView.peekSlot(nullptr, 0) != 0 ||
+                            carol.receiver.unsavedCount() != 0) &&
+                           monotonicMs() < end)
+                        sleepMs(5);
+                    carol.receiver.postMessage(WM_WORKER_STOP);
+                    carol.receiver.join(5000);
+                    if (!childBoxes.texts().empty()) code = 3;
+                }
+                std::filesystem::remove_all(carol.root.path);
+            }
+            ::_exit(code);
+        }
+        ClientStack bob(0, "bob", 0, false), carol(0, "carol", 0, false);
+        std::vector<ClientStack*> here{&bob};
+        if (!twoProcesses) here.push_back(&carol);
+        for (ClientStack* c : here) {
+            c->dir = shared.path;
+            c->receiveParam.mailDirectory = c->dir.c_str();
+            c->receiver.setNamePauseMsForTests(0);  // the most collisions the names can have
+            ASSERT_TRUE(c->startReceive());
+        }
+        ASSERT_EQ(::write(startPipe[1], "g", 1), 1);
+        std::vector<std::thread> feeders;
+        std::atomic<int> fed{0};
+        for (ClientStack* c : here)
+            feeders.emplace_back([&, c] {
+                for (int i = 0; i < EACH && feed(*c, broadcast(i)); ++i) fed.fetch_add(1);
+            });
+        for (std::thread& t : feeders) t.join();
+        ASSERT_EQ(fed.load(), EACH * static_cast<int>(here.size()));
+        if (twoProcesses) {
+            int status = 0;
+            ASSERT_EQ(::waitpid(child, &status, 0), child);
+            EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+        }
+        ASSERT_TRUE(eventually([&] { return bob.received().size() == 2 * EACH; }, 60000))
+            << bob.received().size();
+        std::multiset<std::string> stored, expected;
+        for (const std::string& name : bob.received()) {
+            MailHead head;
+            std::string text;
+            ASSERT_TRUE(CMessageFile::read(shared.path + name, head, &text)) << name;
+            stored.insert(std::string(head.owner) + ":" + std::to_string(head.time) + ":" + text);
+        }
+        for (const char* owner : {"bob", "carol"})
+            for (int i = 0; i < EACH; ++i)
+                expected.insert(std::string(owner) + ":" + std::to_string(1700000000 + i) +
+                                ":[Subject]:_[all]_" + std::to_string(i));
+        EXPECT_TRUE(stored == expected) << twoProcesses;
+        sleepMs(100);
+        EXPECT_TRUE(
+            findFiles(shared.path, std::string(CMessageFile::TEMPORARY_PREFIX) + "*").empty());
+        EXPECT_TRUE(boxes.texts().empty());
+        ::close(startPipe[0]);
+        ::close(startPipe[1]);
     }
 }
 
