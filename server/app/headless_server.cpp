@@ -5,8 +5,7 @@
 #include <cstdlib>
 
 #include "platform/cp932.h"
-#include "server/app/server_settings.h"
-#include "server/core/cc_rc_data.h"
+#include "server/app/server_app.h"
 #include "ui/message_boxes.h"
 
 namespace tovi {
@@ -48,30 +47,23 @@ int CHeadlessServer::run() {
     sigaddset(&stopSignals, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
-    CServerSettings settings;
-    if (!settings.prepare("Tovis.ini")) return 0;
-
-    auto worker = std::make_unique<CcRcData>("");
-    if (!worker->start()) return 1;
-    worker->postMessage(WM_SERVER_SET_HOLD_LIMIT, settings.holdLimit());
-    worker->postMessage(WM_SERVER_LISTEN, settings.port());
-    int listening = CcRcData::LISTEN_PENDING;
-    while (listening == CcRcData::LISTEN_PENDING && worker->isRunning())
-        listening = worker->waitListenResult(1000);
-    if (listening != CcRcData::LISTEN_OK) {
-        showMessage(portFailureMessage(m_configDirectory), MB_OK);
-        return 1;
+    CServerApp app("");
+    switch (app.start()) {
+        case CServerApp::START_OK:
+            break;
+        case CServerApp::START_NO_SETTINGS:
+            return 0;
+        default:
+            showMessage(portFailureMessage(m_configDirectory), MB_OK);
+            return 1;
     }
 
     int signal = 0;
     while (sigwait(&stopSignals, &signal) != 0) {
     }
 
-    worker->postMessage(WM_SERVER_STOP);
-    if (!worker->join(STOP_WAIT_MS)) {
-        // The worker is stuck: end the process without waiting for it any longer.
-        std::_Exit(0);
-    }
+    // A worker stuck beyond its time: end the process without waiting for it any longer.
+    if (!app.stop()) std::_Exit(0);
     return 0;
 }
 

@@ -13,9 +13,6 @@ namespace tovi {
 
 class CHeadlessServer {
   public:
-    // The worker has this long to end after the stop message before the process ends anyway.
-    static constexpr int STOP_WAIT_MS = 5000;
-
     // configDirectory: the directory the program has made current (shown in messages).
     explicit CHeadlessServer(std::string configDirectory)
         : m_configDirectory(std::move(configDirectory)) {}

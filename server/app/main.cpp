@@ -1,4 +1,5 @@
-// tovis: the Tovi server. `tovis --headless [--config-dir DIR]` runs it without a window.
+// tovis: the Tovi server. `tovis [--config-dir DIR]` runs it with its window,
+// `tovis --headless [--config-dir DIR]` without one.
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -6,6 +7,9 @@
 
 #include "platform/config_dir.h"
 #include "server/app/headless_server.h"
+#ifdef TOVI_SERVER_WINDOW
+#include "server/app/windowed_server.h"
+#endif
 
 namespace {
 
@@ -14,7 +18,8 @@ void printUsage(FILE* out) {
         "Usage: tovis [--headless] [--config-dir DIR]\n"
         "The Tovi office messaging server.\n"
         "\n"
-        "  --headless        run without a window; SIGINT or SIGTERM stops the server\n"
+        "  --headless        run without a window (SIGINT or SIGTERM stops the server,\n"
+        "                    as they do with the window)\n"
         "  --config-dir DIR  keep Tovis.ini, TovisUser.dat and TovisBackMail.dat in DIR\n"
         "                    (default: $TOVI_CONFIG_DIR, else $XDG_CONFIG_HOME/tovi,\n"
         "                    else $HOME/.config/tovi)\n"
@@ -51,9 +56,21 @@ int main(int argc, char** argv) {
         }
     }
     if (!headless) {
+#ifdef TOVI_SERVER_WINDOW
+        std::string why;
+        if (!tovi::CWindowedServer::displayAvailable(why)) {
+            std::fprintf(stderr,
+                         "tovis: %s; to run the server without a window: tovis --headless\n",
+                         why.c_str());
+            return 2;
+        }
+        // Before any thread exists, so that every thread leaves the signals to the window.
+        tovi::CWindowedServer::blockStopSignals();
+#else
         std::fputs("tovis: the server window is not part of this build; run tovis --headless\n",
                    stderr);
         return 2;
+#endif
     }
 
     std::string dir = tovi::configDirectory(configOption);
@@ -66,5 +83,8 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "tovis: %s\n", error.c_str());
         return 1;
     }
+#ifdef TOVI_SERVER_WINDOW
+    if (!headless) return tovi::CWindowedServer(dir).run(argc, argv);
+#endif
     return tovi::CHeadlessServer(dir).run();
 }

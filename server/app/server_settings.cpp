@@ -1,5 +1,7 @@
 #include "server/app/server_settings.h"
 
+#include <algorithm>
+
 #include "platform/cp932.h"
 #include "platform/file.h"
 #include "ui/message_boxes.h"
@@ -16,7 +18,8 @@ bool CServerSettings::load(const std::string& path) {
     m_file = CIniFile(path);
     if (!m_file.exists()) return false;
     m_port = m_file.getInt(SECTION, KEY_PORT, 0);
-    m_holdLimit = m_file.getInt(SECTION, KEY_HOLD_LIMIT, 0);
+    // A limit below 0 would make every held record look expired: it counts as 0 (keep for ever).
+    m_holdLimit = std::max(m_file.getInt(SECTION, KEY_HOLD_LIMIT, 0), 0);
     return true;
 }
 
@@ -29,7 +32,9 @@ bool CServerSettings::prepare(const std::string& path) {
         if (!file.open(path, CFile::CREATE_TRUNCATE) || !file.close()) return false;
         setHoldLimit(0);
     }
-    if (m_port == 0) setPort(DEFAULT_PORT);
+    // A port that cannot be written back is still 6998 for this run: listening on a port the
+    // system chooses would leave every client unable to find the server.
+    if (m_port == 0 && !setPort(DEFAULT_PORT)) m_port = DEFAULT_PORT;
     return true;
 }
 

@@ -2,7 +2,8 @@
 // section [SERVER]:
 //
 //   PORT      TCP port to listen on; 0 or missing at start: 6998 is written
-//   DELLIMIT  seconds after which held mail is dropped (whole days x 86400); 0 keeps it for ever
+//   DELLIMIT  seconds after which held mail is dropped (whole days x 86400); 0 keeps it for ever,
+//             and so does a value below 0
 //
 // Read once at start-up; every change is written through at once. A failed write shows
 // "初期化ファイルに設定失敗" and keeps the old value.
@@ -22,11 +23,12 @@ class CServerSettings {
     static constexpr int DEFAULT_PORT = 6998;
 
     // Whether the file exists; if it does, it becomes the file of every later write and PORT
-    // and DELLIMIT are read (0 when missing).
+    // and DELLIMIT are read (0 when missing; a DELLIMIT below 0 reads as 0).
     bool load(const std::string& path);
     // The start-up sequence: load, create the file when missing (then DELLIMIT stays unwritten:
-    // it is 0 and unchanged), and complete a missing port with 6998. False when a missing file
-    // could not be created; the program then ends without a message.
+    // it is 0 and unchanged), and complete a missing port with 6998 (which stays in force when it
+    // cannot be written). False when a missing file could not be created; the program then ends
+    // without a message.
     bool prepare(const std::string& path);
 
     // 0 when written or unchanged, -1 when the write failed.

@@ -1,0 +1,44 @@
+// CServerSettingsDlg: the holding-period dialog "設定". A tick in "古いメールは削除する" enables
+// the days field (digits only, at most 4); clearing it disables and empties the field. OK is
+// offered only in a state CHoldPeriod accepts; confirming returns the days (0 with the box clear).
+//
+// GUI thread only; modal over the main window, created for one use.
+#pragma once
+
+#include <QDialog>
+
+class QCheckBox;
+class QLineEdit;
+class QPushButton;
+
+namespace tovi {
+
+class CServerSettingsDlg : public QDialog {
+    Q_OBJECT
+
+  public:
+    // days: the whole days of the hold limit in force (0: none).
+    CServerSettingsDlg(int days, QWidget* parent = nullptr);
+
+    // The days confirmed with OK.
+    int days() const { return m_days; }
+
+    QCheckBox* deleteOldBox() const { return m_deleteOld; }
+    QLineEdit* daysEdit() const { return m_daysEdit; }
+    QPushButton* okButton() const { return m_ok; }
+
+  public slots:
+    void accept() override;
+
+  private:
+    void onDeleteOldToggled(bool checked);
+    void updateOk();
+
+    QCheckBox* m_deleteOld;
+    QLineEdit* m_daysEdit;
+    QPushButton* m_ok;
+    QPushButton* m_cancel;
+    int m_days;
+};
+
+}  // namespace tovi

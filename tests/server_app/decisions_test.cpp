@@ -1,0 +1,137 @@
+// The server window's decisions, without a display: the user list read from TovisUser.dat, the
+// days <-> DELLIMIT rules of the holding-period dialog, and Tovis.ini values that cannot be used
+// as they are.
+#include "server/app/hold_period.h"
+#include "server/app/server_settings.h"
+#include "server/app/user_list.h"
+#include "server_app_support.h"
+#include "ui/scripted_message_boxes.h"
+
+namespace tovi::test {
+
+namespace {
+Names displayed(const CUserList& list) {
+    Names out;
+    for (const auto& line : list.lines()) out.push_back(line.display);
+    return out;
+}
+}  // namespace
+
+TEST(UserList, ListsStoredNamesInCollatedOrderAndSkipsATornRecord) {
+    TempDir dir;
+    const std::string file = dir.file("TovisUser.dat");
+    // A name of exactly 20 bytes has no NUL: the group that follows must not join it.
+    const std::string twenty = "abcdefghijklmnopqrst";
+    ASSERT_TRUE(replaceFileAtomically(
+        file, userRecord("carol") + userRecord("Bob") + userRecord(cp932("山田")) +
+                  userRecord(twenty, "groupname") + userRecord("alice") + userRecord("bob") +
+                  userRecord("Zed") + userRecord("torn").substr(0, 40)));
+    CUserList list(file);
+    ASSERT_TRUE(list.reload());
+    EXPECT_EQ(displayed(list),
+              (Names{"abcdefghijklmnopqrst", "alice", "Bob", "bob", "carol", "Zed", "山田"}));
+    EXPECT_EQ(list.count(), 7u);
+
+    // Reloading does not add to what is there.
+    ASSERT_TRUE(list.reload());
+    EXPECT_EQ(list.count(), 7u);
+
+    // A missing file leaves the list empty.
+    removeFile(file);
+    EXPECT_FALSE(list.reload());
+    EXPECT_EQ(list.count(), 0u);
+}
+
+TEST(UserList, ADeletionNamesTheUserByItsStoredBytes) {
+    TempDir dir;
+    const std::string file = dir.file("TovisUser.dat");
+    // 0x81 0x20 is no cp932 character: shown as a replacement, deleted by its own bytes.
+    const std::string odd = std::string("x\x81\x20y", 4);
+    ASSERT_TRUE(replaceFileAtomically(file, userRecord("m") + userRecord(odd) + userRecord("a")));
+    CUserList list(file);
+    ASSERT_TRUE(list.reload());
+    ASSERT_EQ(list.count(), 3u);
+    EXPECT_EQ(list.line(0).name, "a");
+    EXPECT_EQ(list.line(2).name, odd);
+    EXPECT_NE(list.line(2).display, odd);
+    EXPECT_EQ(list.removeAt(2), odd);
+    EXPECT_EQ(list.removeAt(5), "");
+    EXPECT_EQ(list.count(), 2u);
+    // Later inserts keep the order.
+    EXPECT_EQ(list.insert("B"), 1u);
+    EXPECT_EQ(displayed(list), (Names{"a", "B", "m"}));
+}
+
+TEST(HoldPeriod, TheDialogOpensFromTheLimitInWholeDays) {
+    // DELLIMIT, box ticked, days text.
+    const std::tuple<int32_t, bool, std::string> cases[] = {
+        {864000, true, "10"}, {90000, true, "1"},  {86399, false, ""},       {3600, false, ""},
+        {0, false, ""},       {-86400, false, ""}, {863913600, true, "9999"}};
+    for (const auto& [limit, checked, text] : cases) {
+        const CHoldPeriod period(limit);
+        EXPECT_EQ(period.initiallyChecked(), checked) << limit;
+        EXPECT_EQ(period.initialText(), text) << limit;
+    }
+}
+
+TEST(HoldPeriod, OnlyDigitsAndAPositiveNumberOfDaysCanBeConfirmedWithTheBoxTicked) {
+    EXPECT_TRUE(CHoldPeriod::canConfirm(true, "7"));
+    EXPECT_TRUE(CHoldPeriod::canConfirm(true, "0007"));
+    EXPECT_FALSE(CHoldPeriod::canConfirm(true, ""));
+    EXPECT_FALSE(CHoldPeriod::canConfirm(true, "0"));
+    EXPECT_FALSE(CHoldPeriod::canConfirm(true, "-5"));
+    EXPECT_FALSE(CHoldPeriod::canConfirm(true, "12345"));
+    EXPECT_TRUE(CHoldPeriod::canConfirm(false, ""));
+    EXPECT_FALSE(CHoldPeriod::isAcceptableText("1a"));
+    EXPECT_EQ(CHoldPeriod::confirmedDays(true, "0007"), 7);
+    EXPECT_EQ(CHoldPeriod::confirmedDays(false, "7"), 0);
+    EXPECT_EQ(CHoldPeriod::parseDays("9999"), 9999);
+}
+
+TEST(HoldPeriod, OnlyAChangeOfTheShownDaysIsWritten) {
+    int32_t limit = -1;
+    // 10 days to 7, and the box cleared: written.
+    EXPECT_TRUE(CHoldPeriod(864000).changedLimit(7, limit));
+    EXPECT_EQ(limit, 604800);
+    EXPECT_TRUE(CHoldPeriod(864000).changedLimit(0, limit));
+    EXPECT_EQ(limit, 0);
+    // The largest number of days still fits the field's 32 bits.
+    EXPECT_TRUE(CHoldPeriod(0).changedLimit(9999, limit));
+    EXPECT_EQ(limit, 863913600);
+    // Confirmed as opened: a limit that is not whole days is kept, not turned into "for ever".
+    limit = -1;
+    EXPECT_FALSE(CHoldPeriod(3600).changedLimit(0, limit));
+    EXPECT_FALSE(CHoldPeriod(90000).changedLimit(1, limit));
+    EXPECT_FALSE(CHoldPeriod(864000).changedLimit(10, limit));
+    EXPECT_EQ(limit, -1);
+    // From a hand-set 3600, a tick with 1 day is a change.
+    EXPECT_TRUE(CHoldPeriod(3600).changedLimit(1, limit));
+    EXPECT_EQ(limit, 86400);
+}
+
+TEST(ServerSettingsFile, ANegativeHoldLimitKeepsMailForEverAndAnUnwritablePortStays6998) {
+    TempDir dir;
+    const std::string ini = dir.file("Tovis.ini");
+    const std::string given = "[SERVER]\nPORT=7000\nDELLIMIT=-1\n";
+    ASSERT_TRUE(replaceFileAtomically(ini, given));
+    CServerSettings settings;
+    ASSERT_TRUE(settings.prepare(ini));
+    EXPECT_EQ(settings.holdLimit(), 0);
+    EXPECT_EQ(settings.setHoldLimit(0), 0);  // nothing to write: 0 is in force
+    EXPECT_EQ(contents(ini), given);
+
+    // PORT=0 cannot be completed on disk: the box is shown, and the port is 6998 all the same
+    // (not 0, which would let the system choose a port nobody knows).
+    ASSERT_TRUE(replaceFileAtomically(ini, "[SERVER]\nPORT=0\n"));
+    CScriptedMessageBoxes boxes;
+    CFileFaults::failRenamesTo("Tovis.ini");
+    CServerSettings unwritable;
+    const bool prepared = unwritable.prepare(ini);
+    CFileFaults::reset();
+    EXPECT_TRUE(prepared);
+    EXPECT_EQ(unwritable.port(), 6998);
+    EXPECT_EQ(boxes.texts(), Names{cp932("初期化ファイルに設定失敗")});
+    EXPECT_EQ(contents(ini), "[SERVER]\nPORT=0\n");
+}
+
+}  // namespace tovi::test
