@@ -1,0 +1,468 @@
+#include "client/app/client_main_dlg.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QContextMenuEvent>
+#include <QEventLoop>
+#include <QFontMetrics>
+#include <QHeaderView>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QShortcut>
+#include <QTreeWidget>
+#include <QWidget>
+
+#include "client/app/app_text.h"
+#include "client/app/client_app.h"
+#include "client/app/mail_mover.h"
+#include "client/app/mail_sender.h"
+#include "client/connection/message_file.h"
+#include "client/dialogs/about_dlg.h"
+#include "client/dialogs/client_settings.h"
+#include "client/dialogs/compose_dlg.h"
+#include "client/dialogs/compose_text.h"
+#include "client/dialogs/dialog_units.h"
+#include "client/dialogs/mail_view_dlg.h"
+#include "client/dialogs/send_target_dlg.h"
+#include "client/dialogs/wait_dlg.h"
+#include "platform/clock.h"
+#include "platform/cp932.h"
+#include "platform/file.h"
+#include "protocol/packets.h"
+#include "ui/message_boxes.h"
+#include "ui/qt/qt_message_boxes.h"
+#include "ui/qt/tray_icon.h"
+
+namespace tovi {
+
+namespace {
+
+// Layout in dialog units (x, y, width, height).
+constexpr int CLIENT_WIDTH = 281;
+constexpr int CLIENT_HEIGHT = 211;
+
+struct ColumnTexts {
+    const char* inbox;
+    const char* sent;
+};
+// The headers carry their trailing ideographic spaces.
+const ColumnTexts COLUMNS[4] = {
+    {"読", "読"},
+    {"相手送信日時　　　　", "送信日時　　　　　　"},
+    {"送信者名　　　", "送信先　　　　"},
+    {"タイトル　　　", "タイトル　　　"},
+};
+
+QString fromCp932(const std::string& cp932) { return qStringFromCp932(cp932); }
+
+}  // namespace
+
+QString CClientMainDlg::aboutEntryText() { return QStringLiteral("ﾊﾞｰｼﾞｮﾝ情報(Tovic) (&A)..."); }
+
+CClientMainDlg::CClientMainDlg(CClientApp& app, QWidget* parent)
+    : QDialog(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                          Qt::WindowCloseButtonHint),
+      m_app(app),
+      m_settings(app.settings()),
+      m_control(app.settings(), *this) {
+    buildWindow();
+    m_pollTimer.setInterval(CConnectionControl::POLL_TIMER_MS);
+    connect(&m_pollTimer, &QTimer::timeout, this, [this] { m_control.onPollTimer(); });
+}
+
+CClientMainDlg::~CClientMainDlg() { finish(); }
+
+QPushButton* CClientMainDlg::button(int id) const {
+    switch (id) {
+        case 1:
+            return m_open;
+        case 2:
+            return m_close;
+        case 3:
+            return m_new;
+        case 4:
+            return m_toTray;
+        case 5:
+            return m_delete;
+        default:
+            return nullptr;
+    }
+}
+
+void CClientMainDlg::buildWindow() {
+    setWindowTitle(QStringLiteral("トヴィカ"));
+    setAccessibleName(QStringLiteral("トヴィカ"));
+    const QFont font = CDialogUnits::dialogFont();
+    setFont(font);
+    const CDialogUnits du(font);
+    const QIcon icon = CTrayIcon::paintIcon(QColor(0x1f, 0x6f, 0xb5), QStringLiteral("ト"));
+    setWindowIcon(icon);
+
+    m_menuBar = new QMenuBar(this);
+    m_menuBar->setAccessibleName(QStringLiteral("メニュー"));
+    QMenu* settingsMenu = m_menuBar->addMenu(QStringLiteral("設定(&S)"));
+    QAction* connection = settingsMenu->addAction(QStringLiteral("接続に関する設定(&C)"));
+    QAction* others = settingsMenu->addAction(QStringLiteral("その他の設定(&O)"));
+    connect(connection, &QAction::triggered, this, [this] { changeConnectionSettings(); });
+    connect(others, &QAction::triggered, this, [this] { changeUserOptions(); });
+    const int menuHeight = m_menuBar->sizeHint().height();
+    m_menuBar->setGeometry(0, 0, du.x(CLIENT_WIDTH), menuHeight);
+
+    auto place = [&](QWidget* w, int x, int y, int width, int height) {
+        QRect r = du.rect(x, y, width, height);
+        r.translate(0, menuHeight);
+        w->setGeometry(r);
+    };
+
+    m_boxSelector = new QComboBox(this);
+    m_boxSelector->addItem(QStringLiteral("受信ボックス"));
+    m_boxSelector->addItem(QStringLiteral("送信ボックス"));
+    m_boxSelector->setAccessibleName(QStringLiteral("ボックス"));
+    place(m_boxSelector, 7, 3, 86, 12);
+    connect(m_boxSelector, &QComboBox::currentIndexChanged, this, &CClientMainDlg::showBox);
+
+    m_inbox = new QTreeWidget(this);
+    m_sentBox = new QTreeWidget(this);
+    setupList(m_inbox, INBOX);
+    setupList(m_sentBox, SENT_BOX);
+    place(m_inbox, 7, 17, 267, 173);
+    place(m_sentBox, 7, 17, 267, 173);
+    m_sentBox->hide();
+
+    auto makeButton = [&](const char* text, int x, int y, int width, int height) {
+        auto* b = new QPushButton(QString::fromUtf8(text), this);
+        b->setAccessibleName(QString::fromUtf8(text));
+        b->setAutoDefault(false);
+        place(b, x, y, width, height);
+        return b;
+    };
+    m_open = makeButton("表示", 7, 193, 78, 13);
+    m_open->setDefault(true);
+    m_new = makeButton("新規メール送信", 86, 193, 78, 13);
+    m_delete = makeButton("削除", 166, 193, 45, 13);
+    m_toTray = makeButton("タスクバーへ", 213, 193, 61, 13);
+    m_close = makeButton("閉じる", 237, 190, 37, 14);
+    m_close->hide();
+    connect(m_open, &QPushButton::clicked, this, &CClientMainDlg::openSelected);
+    connect(m_new, &QPushButton::clicked, this, &CClientMainDlg::requestUserList);
+    connect(m_delete, &QPushButton::clicked, this, &CClientMainDlg::deleteMail);
+    connect(m_toTray, &QPushButton::clicked, this, &CClientMainDlg::toTray);
+    connect(m_close, &QPushButton::clicked, this, &CClientMainDlg::reject);
+
+    // The Delete key anywhere in the window deletes the selected message and goes no further.
+    auto* del = new QShortcut(QKeySequence(Qt::Key_Delete), this);
+    del->setContext(Qt::WindowShortcut);
+    connect(del, &QShortcut::activated, this, &CClientMainDlg::deleteMail);
+
+    setFixedSize(du.x(CLIENT_WIDTH), du.y(CLIENT_HEIGHT) + menuHeight);
+
+    m_tray = std::make_unique<CTrayIcon>(icon, QStringLiteral("トヴィカ"));
+    connect(m_tray.get(), &CTrayIcon::leftClicked, this, &CClientMainDlg::onTrayNotify);
+}
+
+void CClientMainDlg::setupList(QTreeWidget* list, int box) {
+    list->setAccessibleName(box == INBOX ? QStringLiteral("受信ボックス")
+                                         : QStringLiteral("送信ボックス"));
+    list->setColumnCount(4);
+    list->setRootIsDecorated(false);
+    list->setItemsExpandable(false);
+    list->setUniformRowHeights(true);
+    list->setSelectionMode(QAbstractItemView::SingleSelection);
+    list->setSelectionBehavior(QAbstractItemView::SelectRows);
+    list->setSortingEnabled(false);
+    list->setAllColumnsShowFocus(true);
+    list->header()->setSectionsClickable(false);
+    list->header()->setSectionsMovable(false);
+    list->header()->setStretchLastSection(false);
+    QStringList headers;
+    const QFontMetrics metrics(list->font());
+    for (int c = 0; c < 4; ++c) {
+        const QString header = QString::fromUtf8(box == INBOX ? COLUMNS[c].inbox : COLUMNS[c].sent);
+        headers << header;
+    }
+    list->setHeaderLabels(headers);
+    for (int c = 0; c < 4; ++c) {
+        const QString sizing =
+            headers[c] + (c == 0 ? QStringLiteral("　") : QStringLiteral("  　"));
+        list->setColumnWidth(c, metrics.horizontalAdvance(sizing));
+    }
+    connect(list, &QTreeWidget::itemDoubleClicked, this, [this, list, box](QTreeWidgetItem* item) {
+        if (item != nullptr) openMail(list->indexOfTopLevelItem(item), box == INBOX);
+    });
+}
+
+std::string CClientMainDlg::fsDirectory() const {
+    std::string fsDir;
+    CMessageFile::fsDirectory(m_settings.dir(), fsDir);
+    return fsDir;
+}
+
+void CClientMainDlg::start() {
+    m_ended = false;
+    show();
+    // The initialisation: both views bound, the registration flag handed to the first worker,
+    // the poll timer and both workers started, both lists loaded.
+    m_pollTimer.start();
+    m_control.initialise(m_app.registrationChanged());
+    if (m_ended) return;
+    m_boxSelector->setCurrentIndex(0);
+    loadMailbox(INBOX);
+    loadMailbox(SENT_BOX);
+}
+
+void CClientMainDlg::finish() {
+    if (m_finished) return;
+    m_finished = true;
+    m_pollTimer.stop();
+    m_control.markClosing();
+    m_control.stopWorkers();
+    if (m_tray) m_tray->hide();
+}
+
+void CClientMainDlg::showBox(int box) {
+    if (box == INBOX) {
+        m_inbox->show();
+        m_sentBox->hide();
+    } else if (box == SENT_BOX) {
+        m_inbox->hide();
+        m_sentBox->show();
+    }
+}
+
+void CClientMainDlg::loadMailbox(int box) {
+    QTreeWidget* list = this->list(box);
+    const std::vector<MailRow> rows = CMailboxList::load(fsDirectory(), m_settings.name(), box);
+    list->clear();
+    QList<QTreeWidgetItem*> items;
+    for (const MailRow& row : rows) {
+        auto* item = new QTreeWidgetItem(QStringList{fromCp932(row.mark), fromCp932(row.date),
+                                                     fromCp932(row.peer), fromCp932(row.title)});
+        item->setData(0, Qt::UserRole, QByteArray::fromStdString(row.fileName));
+        items << item;
+    }
+    list->addTopLevelItems(items);
+    list->clearSelection();
+    list->setCurrentItem(nullptr);
+}
+
+void CClientMainDlg::reloadLists() {
+    loadMailbox(INBOX);
+    loadMailbox(SENT_BOX);
+}
+
+void CClientMainDlg::openSelected() {
+    // The inbox's selection first, even while the sent box is shown.
+    for (int box : {INBOX, SENT_BOX}) {
+        const QList<QTreeWidgetItem*> selected = list(box)->selectedItems();
+        if (!selected.isEmpty()) {
+            openMail(list(box)->indexOfTopLevelItem(selected.first()), box == INBOX);
+            return;
+        }
+    }
+}
+
+void CClientMainDlg::openMail(int index, bool inbox) {
+    QTreeWidget* list = this->list(inbox ? INBOX : SENT_BOX);
+    QTreeWidgetItem* item = list->topLevelItem(index);
+    if (item == nullptr) return;
+    const std::string path =
+        fsDirectory() + item->data(0, Qt::UserRole).toByteArray().toStdString();
+    MailHead head;
+    if (!CMailboxList::readHead(path, head)) return;
+    if (inbox) {
+        char notice[MAIL_HEADER_SIZE];
+        uint32_t length = 0;
+        if (CMailboxList::readNotice(head, notice, length) &&
+            !m_control.postRequest(PKT_MAIL, notice, length)) {
+            showMessage(appText("メッセージの送信に失敗しました。\n"));
+            return;
+        }
+    }
+    CMailViewDlg view(path, head.box, &m_settings, this);
+    const int result = view.exec();
+    if (result == QDialog::Accepted && head.box == CMessageFile::BOX_RECEIVED) {
+        const std::string quote = view.quoteFlag() ? view.body() : std::string();
+        sendMail(SEND_TO_USER, head.peer, "", m_settings.name(), quote);
+    }
+    if (inbox && head.token != 0) loadMailbox(INBOX);
+}
+
+void CClientMainDlg::deleteMail() {
+    // Only the list that is shown: a message the user cannot see is never deleted.
+    QTreeWidget* list = m_boxSelector->currentIndex() == SENT_BOX ? m_sentBox : m_inbox;
+    const QList<QTreeWidgetItem*> selected = list->selectedItems();
+    if (selected.isEmpty()) return;
+    QTreeWidgetItem* item = selected.first();
+    removeFile(fsDirectory() + item->data(0, Qt::UserRole).toByteArray().toStdString());
+    delete item;
+}
+
+void CClientMainDlg::requestUserList() {
+    char body[USERLIST_REQ_BODY_SIZE];
+    const uint32_t length = CMailSender::userListRequest(m_settings.group(), body);
+    if (!m_control.postRequest(PKT_USERLIST_REQ, body, length))
+        showMessage(appText("ユーザー情報の取得に失敗しました。\n"));
+}
+
+bool CClientMainDlg::onUserList(const char* reply, uint32_t length) {
+    if (!CMailSender::parseUserList(reply, length, m_directory)) return false;
+    CSendTargetDlg target(&m_directory, m_settings.group(), this);
+    if (target.exec() == QDialog::Accepted)
+        sendMail(target.sendType(), target.chosenUser(), target.group(), m_settings.name(), "");
+    return true;
+}
+
+void CClientMainDlg::sendMail(int32_t sendType, const std::string& destName,
+                              const std::string& destGroup, const std::string& sender,
+                              const std::string& quote) {
+    CComposeDlg compose(this);
+    if (!quote.empty()) compose.setBody(CComposeText::quotationBlock(destName, quote));
+    if (compose.exec() != QDialog::Accepted) return;
+    const std::string fsDir = fsDirectory();
+    const int32_t sendTime = CMailSender::takeSendTime(fsDir);
+    static char body[MAX_MAIL_BODY];
+    const uint32_t length = CMailSender::mailRequest(sendType, destName, destGroup, sender,
+                                                     sendTime, compose.body(), body);
+    if (length == 0 || !m_control.postRequest(PKT_MAIL, body, length)) {
+        showMessage(appText("メッセージの送信に失敗しました。\n"));
+        return;
+    }
+    if (CMailSender::writeSentMail(fsDir, m_settings.name(), sendType, sendTime, destName,
+                                   compose.body())) {
+        loadMailbox(SENT_BOX);
+    } else {
+        showMessage(appText("送信済みメールファイルの作成失敗。\n"));
+    }
+}
+
+bool CClientMainDlg::onMailResult(const char* reply, uint32_t length) {
+    const std::string text = CMailSender::mailResultText(reply, length);
+    if (text.empty()) return true;
+    showMessage(text);
+    return false;
+}
+
+bool CClientMainDlg::checkFlagFile(int box) {
+    const std::string fsDir = fsDirectory();
+    if (fsDir.empty()) return false;
+    if (!CMessageFile::takeFlag(
+            fsDir, box == INBOX ? CMessageFile::RECEIVED_FLAG : CMessageFile::SENT_FLAG))
+        return false;
+    if (box == INBOX ? m_settings.beep() : m_settings.readBeep()) beep();
+    if (box == INBOX ? m_settings.winUp() : m_settings.readWinUp()) onTrayNotify();
+    return true;
+}
+
+void CClientMainDlg::checkFlagFiles() {
+    if (checkFlagFile(INBOX)) loadMailbox(INBOX);
+    if (checkFlagFile(SENT_BOX)) loadMailbox(SENT_BOX);
+}
+
+void CClientMainDlg::toTray() {
+    if (CTrayIcon::isAvailable()) {
+        m_savedPosition = pos();
+        m_tray->show();
+        m_inTray = true;
+        hide();
+    } else {
+        // Without a tray the window is minimised, so that it can always be brought back.
+        showMinimized();
+    }
+}
+
+void CClientMainDlg::onTrayNotify() {
+    if (m_ended) return;
+    m_tray->hide();
+    if (m_inTray) {
+        m_inTray = false;
+        move(m_savedPosition);
+    }
+    if (isMinimized()) showNormal();
+    show();
+    raise();
+    activateWindow();
+}
+
+void CClientMainDlg::changeUserOptions() {
+    const std::string oldDir = fsDirectory();
+    if (!m_app.runUserSettingsDialog()) return;
+    // The receive worker is stopped first, so that no mail lands in the old directory; the next
+    // tick starts it again on the new one.
+    m_control.postToReceiveWorker(20);
+    for (int i = 0; i < 300 && m_control.receiveWorkerRunning(); ++i) sleepMs(10);
+    if (m_control.receiveWorkerRunning()) m_control.killWorkers(2);
+    if (!CMailMover::moveMailFiles(oldDir, fsDirectory(), m_settings.name()))
+        showMessage(appText("メールの移動に失敗しました。\n"));
+    reloadLists();
+}
+
+void CClientMainDlg::showAbout() {
+    CAboutDlg about(this);
+    about.exec();
+}
+
+void CClientMainDlg::contextMenuEvent(QContextMenuEvent* event) {
+    QMenu menu(this);
+    QAction* about = menu.addAction(aboutEntryText());
+    connect(about, &QAction::triggered, this, &CClientMainDlg::showAbout);
+    menu.exec(event->globalPos());
+}
+
+void CClientMainDlg::confirmExit() {
+    if (m_control.closing()) {
+        endWindow();
+        return;
+    }
+    if (showMessage(appText("トヴィカを終了します。"), MB_OKCANCEL) != IDOK) return;
+    // A request still queued gets a moment to leave; if it does not, the user is told, as its
+    // sent-mail file would otherwise claim that it went out.
+    if (m_control.outboundQueued() && !m_control.flushOutbound())
+        showMessage(appText("メッセージの送信に失敗しました。\n"));
+    endWindow();
+}
+
+void CClientMainDlg::endWithoutQuestion() {
+    if (m_ended) return;
+    if (m_control.outboundQueued()) m_control.flushOutbound();
+    endWindow();
+}
+
+void CClientMainDlg::endWindow() {
+    if (m_ended) return;
+    m_control.markClosing();
+    m_ended = true;
+    m_pollTimer.stop();
+    m_tray->hide();
+    done(QDialog::Rejected);
+}
+
+void CClientMainDlg::reject() { confirmExit(); }
+
+void CClientMainDlg::closeEvent(QCloseEvent* event) {
+    if (m_ended) {
+        event->accept();
+        return;
+    }
+    event->ignore();
+    confirmExit();
+}
+
+bool CClientMainDlg::runWaitDialog(CPacketMailbox& sendView, int mode) {
+    CWaitDlg wait(sendView, mode, isVisible() ? this : nullptr);
+    return wait.exec() == QDialog::Accepted;
+}
+
+bool CClientMainDlg::runRegisterDialog(int firstRun) { return m_app.runRegisterDialog(firstRun); }
+
+bool CClientMainDlg::registrationChanged() const { return m_app.registrationChanged() != 0; }
+
+void CClientMainDlg::pause(int milliseconds) {
+    // The window keeps repainting; user input waits, and no tick runs (the caller holds it).
+    QEventLoop loop;
+    QTimer::singleShot(milliseconds, &loop, &QEventLoop::quit);
+    loop.exec(QEventLoop::ExcludeUserInputEvents);
+}
+
+}  // namespace tovi

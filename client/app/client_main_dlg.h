@@ -1,0 +1,123 @@
+// CClientMainDlg: the client's only top-level window "トヴィカ". It shows the inbox or the sent box
+// (box selector), opens, writes and deletes messages, hides in the task tray and comes back on a
+// left click or an announcement, asks before the program ends, and gives access to the two
+// settings dialogs ("設定(&S)" menu) and the about box (the window's context menu).
+//
+// The decisions live in plain classes: the connection (CConnectionControl, whose host this window
+// is), the lists (CMailboxList), moving mail (CMailMover) and sending (CMailSender). This class
+// only shows their results and runs the dialogs.
+//
+// A fixed-size parentless dialog laid out in dialog units of the dialog font. GUI thread only.
+#pragma once
+
+#include <QDialog>
+#include <QPoint>
+#include <QTimer>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "client/app/connection_control.h"
+#include "client/app/mailbox_list.h"
+#include "client/dialogs/user_directory.h"
+
+class QComboBox;
+class QMenuBar;
+class QPushButton;
+class QTreeWidget;
+class QTreeWidgetItem;
+
+namespace tovi {
+
+class CClientApp;
+class CClientSettings;
+class CTrayIcon;
+
+class CClientMainDlg : public QDialog, public CConnectionHost {
+    Q_OBJECT
+
+  public:
+    explicit CClientMainDlg(CClientApp& app, QWidget* parent = nullptr);
+    ~CClientMainDlg() override;
+
+    // The window's initialisation: shows it, starts the poll timer and both workers, loads both
+    // lists.
+    void start();
+    // After the window has ended: stops the workers in order.
+    void finish();
+    bool ended() const { return m_ended; }
+
+    // Commands.
+    void openSelected();
+    void openMail(int index, bool inbox);
+    void deleteMail();
+    void requestUserList();
+    void toTray();
+    void onTrayNotify();
+    void changeUserOptions();
+    void changeConnectionSettings() { m_control.changeConnectionSettings(); }
+    void showAbout();
+    void loadMailbox(int box);
+    void sendMail(int32_t sendType, const std::string& destName, const std::string& destGroup,
+                  const std::string& sender, const std::string& quote);
+    bool checkFlagFile(int box);
+    // Ends the window as its exit does, without the question.
+    void endWithoutQuestion();
+    void showBox(int box);
+
+    // CConnectionHost
+    void confirmExit() override;
+    bool runWaitDialog(CPacketMailbox& sendView, int mode) override;
+    bool runRegisterDialog(int firstRun) override;
+    bool registrationChanged() const override;
+    bool onUserList(const char* reply, uint32_t length) override;
+    bool onMailResult(const char* reply, uint32_t length) override;
+    void reloadLists() override;
+    void checkFlagFiles() override;
+    void pause(int milliseconds) override;
+
+    CConnectionControl& control() { return m_control; }
+    QTreeWidget* list(int box) const { return box == INBOX ? m_inbox : m_sentBox; }
+    QComboBox* boxSelector() const { return m_boxSelector; }
+    QPushButton* button(int id) const;
+    QMenuBar* menuBar() const { return m_menuBar; }
+    CTrayIcon* trayIcon() const { return m_tray.get(); }
+    const CUserDirectory& userDirectory() const { return m_directory; }
+    // The about entry of the window's context menu.
+    static QString aboutEntryText();
+
+  public slots:
+    void reject() override;
+
+  protected:
+    void closeEvent(QCloseEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
+
+  private:
+    void buildWindow();
+    void setupList(QTreeWidget* list, int box);
+    std::string fsDirectory() const;
+    void endWindow();
+
+    CClientApp& m_app;
+    CClientSettings& m_settings;
+    CConnectionControl m_control;
+    CUserDirectory m_directory;
+    QMenuBar* m_menuBar = nullptr;
+    QComboBox* m_boxSelector = nullptr;
+    QTreeWidget* m_inbox = nullptr;
+    QTreeWidget* m_sentBox = nullptr;
+    QPushButton* m_open = nullptr;
+    QPushButton* m_new = nullptr;
+    QPushButton* m_delete = nullptr;
+    QPushButton* m_toTray = nullptr;
+    QPushButton* m_close = nullptr;
+    std::unique_ptr<CTrayIcon> m_tray;
+    QTimer m_pollTimer;
+    QPoint m_savedPosition;
+    bool m_inTray = false;
+    bool m_ended = false;
+    bool m_finished = false;
+};
+
+}  // namespace tovi
