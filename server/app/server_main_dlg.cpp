@@ -69,8 +69,7 @@ CServerMainDlg::CServerMainDlg(CServerApp& app, QWidget* parent)
     du.place(caption, 7, 137, 64, 10);
     m_count = new QLabel(QStringLiteral("0"), this);
     m_count->setAccessibleName(caption->text());
-    m_count->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    du.place(m_count, 72, 137, 30, 10);
+    du.place(m_count, 66, 137, 36, 10);
 
     m_reload = makeButton(this, "ユーザー情報 再読込", du, 7);
     m_reload->setAutoDefault(true);

@@ -31,7 +31,6 @@ CServerSettingsDlg::CServerSettingsDlg(int days, QWidget* parent)
     m_daysEdit->setMaxLength(CHoldPeriod::MAX_DIGITS);
     m_daysEdit->setValidator(
         new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]{0,4}")), this));
-    m_daysEdit->setAlignment(Qt::AlignRight);
     m_daysEdit->setAccessibleName(QStringLiteral("日より古いメールを削除"));
     du.place(m_daysEdit, 24, 52, 32, 13);
 

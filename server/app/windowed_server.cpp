@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <QEventLoop>
 #include <QSocketNotifier>
 #include <cstdlib>
 #include <cstring>
@@ -92,6 +93,14 @@ void CWindowedServer::blockStopSignals() {
     pthread_sigmask(SIG_BLOCK, &set, nullptr);
 }
 
+void CWindowedServer::runMainWindow(CServerMainDlg& window) {
+    // Not QDialog::exec(): hiding into the tray would end it.
+    QEventLoop loop;
+    QObject::connect(&window, &QDialog::finished, &loop, &QEventLoop::quit);
+    window.show();
+    loop.exec();
+}
+
 int CWindowedServer::run(int argc, char** argv) {
     blockStopSignals();
     QApplication application(argc, argv);
@@ -147,7 +156,7 @@ int CWindowedServer::run(int argc, char** argv) {
             QApplication::processEvents();
             CServerMainDlg mainWindow(app);
             window = &mainWindow;
-            if (!stopRequested) mainWindow.exec();
+            if (!stopRequested) runMainWindow(mainWindow);
             window = nullptr;
         }
         // A worker stuck beyond its time: end the process without waiting for it any longer.

@@ -11,6 +11,8 @@
 
 namespace tovi {
 
+class CServerMainDlg;
+
 class CWindowedServer {
   public:
     // configDirectory: the directory the program has made current (named in messages).
@@ -28,6 +30,10 @@ class CWindowedServer {
     // Runs the server; returns the exit code: 0 after the window closed (or when a missing
     // settings file could not be created), 1 when the port could not be opened.
     int run(int argc, char** argv);
+
+    // Shows the main window and runs until it is finished (shut down), through any number of
+    // hidings into the tray.
+    static void runMainWindow(CServerMainDlg& window);
 
   private:
     std::string m_configDirectory;

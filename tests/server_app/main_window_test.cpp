@@ -15,6 +15,7 @@
 #include "server/app/server_app.h"
 #include "server/app/server_main_dlg.h"
 #include "server/app/server_settings_dlg.h"
+#include "server/app/windowed_server.h"
 #include "server_app_support.h"
 #include "ui/scripted_message_boxes.h"
 
@@ -286,6 +287,23 @@ TEST_F(ServerWindow, HidesIntoTheTrayAndALeftClickAloneBringsItBack) {
     EXPECT_FALSE(window->isVisible());
     EXPECT_TRUE(tray.isVisible());
     EXPECT_TRUE(enter("alice")->answersUserList());
+}
+
+TEST_F(ServerWindow, TheProgramGoesOnWhileTheWindowIsInTheTrayAndEndsAtTheShutDown) {
+    startServer();
+    window = std::make_unique<CTrayedMainDlg>(*app);
+    bool ranWhileHidden = false;
+    QTimer::singleShot(0, [&] { QTest::mouseClick(window->hideButton(), Qt::LeftButton); });
+    QTimer::singleShot(50, [&] {
+        ranWhileHidden = !window->isVisible() && window->trayIcon().isVisible();
+        emit window->trayIcon().systemTrayIcon().activated(QSystemTrayIcon::Trigger);
+        boxes.queueAnswer(IDOK);
+        QTest::mouseClick(window->shutDownButton(), Qt::LeftButton);
+    });
+    CWindowedServer::runMainWindow(*window);
+    EXPECT_TRUE(ranWhileHidden);
+    EXPECT_FALSE(window->isVisible());
+    EXPECT_FALSE(window->trayIcon().isVisible());
 }
 
 TEST_F(ServerWindow, WithoutATrayHidingMinimisesSoTheWindowCanComeBack) {
