@@ -42,4 +42,16 @@ int CReadinessPoller::wait(int* tokens, int max, int timeoutMs) {
     return n;
 }
 
+bool CReadinessPoller::watchReadWrite(int fd, int token, bool wantRead, bool wantWrite) {
+    if (m_fd < 0 || fd < 0) return false;
+    epoll_event ev{};
+    ev.events = (wantRead ? static_cast<uint32_t>(EPOLLIN) : 0u) |
+                (wantWrite ? static_cast<uint32_t>(EPOLLOUT) : 0u);
+    ev.data.u64 = 0;
+    ev.data.u32 = static_cast<uint32_t>(token);
+    if (::epoll_ctl(m_fd, EPOLL_CTL_MOD, fd, &ev) == 0) return true;
+    if (errno != ENOENT) return false;
+    return ::epoll_ctl(m_fd, EPOLL_CTL_ADD, fd, &ev) == 0;
+}
+
 }  // namespace tovi

@@ -31,6 +31,10 @@ class CReadinessPoller {
     // readable descriptors (at most max). Returns their number, 0 on time-out, -1 on failure.
     int wait(int* tokens, int max, int timeoutMs);
 
+    // As watch(), for readability and, with wantWrite, for room to write as well (a descriptor
+    // with room is reported with its token like a readable one).
+    bool watchReadWrite(int fd, int token, bool wantRead, bool wantWrite);
+
   private:
     int m_fd = -1;
 };

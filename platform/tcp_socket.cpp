@@ -372,4 +372,16 @@ void CTcpSocket::close() {
     }
 }
 
+long CTcpSocket::writeSome(const void* buf, size_t n) {
+    if (m_fd < 0 || m_interrupted.load()) return WRITE_ERROR;
+    if (n == 0) return WRITE_WOULD_BLOCK;
+    for (;;) {
+        ssize_t r = ::send(m_fd, buf, n, MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (r > 0) return static_cast<long>(r);
+        if (r < 0 && errno == EINTR) continue;
+        if (r < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return WRITE_WOULD_BLOCK;
+        return WRITE_ERROR;
+    }
+}
+
 }  // namespace tovi

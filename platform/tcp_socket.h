@@ -76,6 +76,13 @@ class CTcpSocket {
     bool interrupted() const { return m_interrupted.load(); }
     void close();
 
+    // One send of at most n bytes that does not wait: the count taken (> 0), WRITE_WOULD_BLOCK
+    // when the peer's window is full, WRITE_ERROR when the connection is gone. Never raises
+    // SIGPIPE.
+    static constexpr long WRITE_WOULD_BLOCK = 0;
+    static constexpr long WRITE_ERROR = -2;
+    long writeSome(const void* buf, size_t n);
+
   private:
     int m_fd = -1;
     std::atomic<bool> m_interrupted{false};

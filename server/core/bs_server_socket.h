@@ -1,21 +1,29 @@
 // CBsServerSocket: the server's listening socket and the owner of all per-client state: 200
-// connection slots with their input state, the user table, the held-mail store and the hold
-// period. It accepts connections, runs each new connection's log-in handshake, reads every
-// packet and answers it, routes mail and hands over held mail.
+// connection slots (CConnectionSlot), the user table, the held-mail store and the request
+// handlers (CRequestHandler). It accepts connections, reads what arrives on each, has each
+// whole packet handled, and writes the queued output out, all without ever waiting inside one
+// connection: a client that stalls, stops reading or vanishes costs the others nothing.
 //
-// One worker serves every connection without ever waiting inside one of them: each slot keeps
-// its own input state (which piece of the frame it is reading, the bytes so far, the piece's
-// deadline) and only what has arrived is parsed. Time limits a client sees:
+// Time limits a client sees:
 //   - log-in: the first bytes within 10 s of the accept, then each piece (type, length, name)
-//     within 5 s, else (48, 1, 3) and the connection stays open, logged out;
-//   - later packets: each piece within 10000 s, else the packet is abandoned (the connection
-//     stays open);
-//   - held mail follows an accepted log-in after 100 ms; meanwhile only this connection waits.
+//     within 5 s, else (48, 1, 3) and the connection stays open, logged out; a deadline is judged
+//     only after every byte that has arrived on the connection has been read;
+//   - later packets: each piece within 10000 s, else the packet is abandoned;
+//   - held mail follows an accepted log-in after 100 ms; meanwhile only this connection waits
+//     (its later packets are read once the held mail is queued);
+//   - output: a connection whose queue passes its cap (held mail being handed over aside), or
+//     that takes no byte of it for the stall limit, is closed, and every delivery it had not
+//     taken whole is held for its user, in order.
 // At most one packet is handled per pass, found by a rotating search that starts after the slot
-// served last, so a busy client cannot starve the others.
+// served last. Output leaves in batches: one send per connection before the worker waits (and at
+// least every few passes while packets keep coming).
 //
-// Frame checks: a length below 0 or above 20000 closes the connection (nothing is copied); a
-// type outside 1..64 consumes only its 4 bytes; a packet of length 0 is consumed unanswered.
+// Ending a connection on purpose (its end of stream, a frame length out of range, the deletion
+// of its user) writes what was decided for it first, then shuts it down in order.
+//
+// With all 200 slots taken and a connection waiting, the slot that has gone longest without a
+// logged-in user, and is past its log-in time, is closed to make room; a slot that carries a user
+// is never closed for this.
 //
 // Constructed on any thread before the worker runs; from then on used by the worker only.
 #pragma once
@@ -26,24 +34,22 @@
 
 #include "platform/readiness_poller.h"
 #include "platform/tcp_socket.h"
-#include "protocol/bs_client_socket.h"
-#include "protocol/packets.h"
+#include "server/core/connection_slot.h"
 #include "server/core/held_mail_store.h"
+#include "server/core/request_handler.h"
 #include "server/core/user_table.h"
 
 namespace tovi {
 
-class CBsServerSocket : private CHeldMailTarget {
+class CBsServerSocket : private CConnectionOutput {
   public:
     static constexpr int SLOT_COUNT = 200;
     static constexpr int LISTEN_BACKLOG = 5;
-    static constexpr int64_t LOGIN_FIRST_BYTES_MS = 10000;
-    static constexpr int64_t LOGIN_PIECE_MS = 5000;
-    static constexpr int64_t PACKET_PIECE_MS = 10000LL * 1000;
     static constexpr int64_t REDELIVERY_PAUSE_MS = 100;
-    // A client that takes none of our bytes for this long has its connection closed, so that
-    // it cannot hold up the worker.
-    static constexpr int SLOT_WRITE_TIMEOUT_MS = 2000;
+    // A connection's queued output (held mail being handed over aside) may not pass this.
+    static constexpr size_t DEFAULT_QUEUE_CAP = 512 * 1024;
+    // A connection that takes none of its queued bytes for this long is closed.
+    static constexpr int64_t DEFAULT_STALL_MS = 20000;
 
     // dataDirectory holds TovisUser.dat and TovisBackMail.dat (the program passes its current
     // directory). Loads the user table and checks the held-mail store.
@@ -57,106 +63,93 @@ class CBsServerSocket : private CHeldMailTarget {
     bool startListening(const char* address, int port);
     bool isListening() const { return m_listening; }
     int listeningPort() const { return m_listener.localPort(); }
-    // Closes every connection and the listener.
+    // Writes what can be written without waiting, holds every delivery not written whole for its
+    // user, then closes every connection and the listener.
     void closeAll();
 
-    void setHoldLimit(int32_t seconds) { m_holdLimit = seconds; }
-    int32_t holdLimit() const { return m_holdLimit; }
+    void setHoldLimit(int32_t seconds) { m_handler.setHoldLimit(seconds); }
+    int32_t holdLimit() const { return m_handler.holdLimit(); }
+    // The output limits (tests make them small).
+    void setOutputLimits(size_t queueCap, int64_t stallMs) {
+        m_queueCap = queueCap;
+        m_stallMs = stallMs;
+    }
+    // The monotonic clock the pass uses (tests move it).
+    void setClockForTests(int64_t (*clock)()) { m_clock = clock; }
 
     // One pass of the worker: waits at most maxWaitMs (-1: no limit) for something to do (not at
-    // all when a packet is complete already, less when a deadline is nearer; a readable wakeFd,
-    // the worker's message signal, ends the wait), then accepts, reaps, reads what arrived,
-    // enforces deadlines, handles at most one packet and hands over held mail that is due.
+    // all when work is waiting, less when a deadline is nearer; a readable wakeFd, the worker's
+    // message signal, ends the wait), then accepts, reads what arrived, judges deadlines, handles
+    // at most one packet, hands over held mail that is due and writes output.
     void pollOnce(int wakeFd, int maxWaitMs);
 
-    // Unbinds the users of closed slots and frees them. index: the lowest connected slot, -1
-    // when none; returns whether any slot is connected.
-    bool reapClosed(int& index);
-    // With index -1, the next slot after the cursor holding a complete packet (the cursor moves
-    // to it); otherwise whether that slot holds one.
-    bool findReadable(int& index);
-
-    // The writers close the slot when the write fails and report false.
-    bool sendResult(int index, int32_t type, int32_t failed, int32_t reason);
-    bool deliverLive(int index, int32_t time, const char* payload, size_t length);
     // Routes one mail by its send type; returns MAIL_DONE, MAIL_UNKNOWN_USER or MAIL_HOLD_FAILED.
     int routeMail(int32_t sendType, const char* user, const char* group, const char* payload,
-                  size_t length);
-    bool holdMail(const char* name, const char* payload, size_t length);
-    bool redeliverHeld(int index, const char* name);
+                  size_t length) {
+        return m_handler.routeMail(sendType, user, group, payload, length);
+    }
+    // Closes the user's connection in order (what is queued for it is written first) and removes
+    // the user.
     void deleteUser(const char* name);
 
     CUserTable& users() { return m_users; }
     CHeldMailStore& store() { return m_store; }
-    bool isSlotConnected(int index) const { return m_slots[index]->isConnected() != 0; }
+    bool isSlotConnected(int index) const { return !m_slots[index].isFree(); }
 
   private:
-    enum class Piece : uint8_t { TYPE, LENGTH, BODY };
+    // CConnectionOutput
+    bool sendResult(int index, int32_t type, int32_t failed, int32_t reason) override;
+    bool sendFrame(int index, const char* frame, size_t length) override;
+    bool deliver(int index, int32_t time, const char* payload, size_t length,
+                 bool fromStore) override;
+    bool peerAddress(int index, std::string& out) override {
+        return m_slots[index].peerAddress(out);
+    }
+    void scheduleHandOver(int index, const char* name) override;
 
-    struct SlotInput {
-        bool loggingIn = false;  // the log-in handshake is not over
-        Piece piece = Piece::TYPE;
-        uint32_t got = 0;  // bytes of the current piece so far
-        char head[FRAME_HEADER_SIZE] = {};
-        int32_t type = 0;
-        int32_t length = 0;
-        int64_t deadlineMs = 0;     // monotonic; 0: none
-        bool complete = false;      // a whole packet waits in body
-        bool readable = false;      // bytes may be waiting to be parsed
-        bool watching = false;      // the poller reports this slot's data
-        int64_t redeliverAtMs = 0;  // held mail is due then; 0: none
-        char redeliverName[NAME_BUFFER_SIZE] = {};
-        char body[PACKET_BUFFER_SIZE];
-    };
-
-    void acceptPending();
-    // Frees closed slots (unbinding their users); true when any was freed.
-    bool reapFreed();
-    void resetPacket(SlotInput& in);
-    void resetSlot(int index);
+    int64_t now() const { return m_clock(); }
+    void acceptPending(bool waiting);
+    bool evictIdleSlot(int64_t nowMs);
     void updateInterest(int index);
     void updateListenerInterest();
-    void feedSlot(int index);
-    void pieceComplete(int index);
-    void expireDeadlines(int64_t now);
-    void redeliverDue(int64_t now);
-    int64_t nextWakeMs(int64_t now, bool& busy) const;
-    void handlePacket(int index);
-    void handleLogin(int index);
-    void handleMail(int index, const char* body, size_t length);
-    void handleRegister(int index, const char* body, size_t length);
-    void handleRename(int index, const char* body, size_t length);
-    void handleUserList(int index, const char* body, size_t length);
-    bool writeFrame(int index, size_t length);
-    void flushQueuedResults();
-
-    // CHeldMailTarget, for the rewrite of the store during redeliverHeld.
-    bool deliverHeld(int32_t storedTime, const char* payload, size_t length) override;
-    bool isKnownRecipient(const char* name) override { return m_users.isKnownName(name); }
+    // Reads what has arrived on the slot and acts on the verdicts.
+    void receive(int index, int64_t nowMs);
+    void expireDeadlines(int64_t nowMs);
+    void handOverDue(int64_t nowMs);
+    void handleOne();
+    void flushSlot(int index, int64_t nowMs);
+    void flushAll(int64_t nowMs);
+    void checkOutput(int64_t nowMs);
+    // Ends the slot's connection in order; its user is unbound at once.
+    void closeInOrder(int index);
+    // Ends the connection at once: every delivery not written whole is held for its user (in
+    // order). False when a held record could not be written.
+    bool abandon(int index);
+    int64_t nextWakeMs(int64_t nowMs, bool& busy) const;
 
     // While packets keep coming, the poller is asked once in this many passes.
     static constexpr int BUSY_PASSES_PER_LOOK = 8;
-    int m_busyPasses = 0;
-    // Slots whose writers hold queued results, each once.
-    bool m_resultQueued[SLOT_COUNT] = {};
-    int m_queuedSlots[SLOT_COUNT] = {};
-    int m_queuedCount = 0;
+    // A slot's output leaves at once when this much is queued.
+    static constexpr size_t EAGER_FLUSH_BYTES = 65536;
 
     CUserTable m_users;
     CHeldMailStore m_store;
-    int32_t m_holdLimit = 0;
+    CRequestHandler m_handler;
     CTcpSocket m_listener;
     bool m_listening = false;
     bool m_listenerWatched = false;
+    bool m_acceptWaiting = false;  // the listener reported a connection no slot could take yet
     char m_bindAddress[24] = {};
     int m_port = 0;
     CReadinessPoller m_poller;
-    std::unique_ptr<CBsClientSocket> m_slots[SLOT_COUNT];
-    std::unique_ptr<SlotInput[]> m_inputs;
+    std::unique_ptr<CConnectionSlot[]> m_slots;
     int m_cursor = 0;
-    int m_redeliverySlot = -1;
     int m_wakeFd = -1;
-    // Outgoing frames are built here whole, so that each leaves in one send.
+    int m_busyPasses = 0;
+    size_t m_queueCap = DEFAULT_QUEUE_CAP;
+    int64_t m_stallMs = DEFAULT_STALL_MS;
+    int64_t (*m_clock)() = nullptr;
+    // Outgoing frames are built here whole.
     char m_frame[FRAME_HEADER_SIZE + PACKET_BUFFER_SIZE + 4];
 };
 

@@ -71,7 +71,6 @@ bool CcRcData::onIdle() {
     return true;
 }
 
-
 void CcRcData::exitInstance() { m_server->closeAll(); }
 
 }  // namespace tovi

@@ -43,6 +43,8 @@ class CcRcData : public CWorkerThread {
     int waitListenResult(int timeoutMs);
     // The port being listened on (useful when 0 was asked for), 0 before.
     int listeningPort() const { return m_port.load(); }
+    // The server socket, for settings made before start() (tests narrow the output limits).
+    CBsServerSocket& serverSocket() { return *m_server; }
 
   protected:
     void onMessage(const ThreadMessage& message) override;

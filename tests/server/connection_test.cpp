@@ -123,3 +123,60 @@ TEST_F(Isolation, TwoHundredConnectionsAndTheTwoHundredAndFirstWaits) {
 }
 
 }  // namespace tovi::test
+
+namespace tovi::test {
+
+// Connections that never log in cannot keep a user out: with all 200 slots taken, a waiting
+// connection takes the slot that has gone longest without a user once its log-in time is over.
+// A slot carrying a user is never taken.
+TEST_F(Isolation, ConnectionsWithoutAUserMakeRoomForAWaitingOneOnesWithAUserNever) {
+    ASSERT_TRUE(registerOffline(port, "late", "g"));
+    auto keeper = connectUser("keeper", "g");  // connected first: the oldest slot
+    std::vector<CTestClient> idle(CBsServerSocket::SLOT_COUNT - 1);
+    for (size_t i = 0; i < idle.size(); ++i) {
+        ASSERT_TRUE(idle[i].connect(port));
+        ASSERT_EQ(idle[i].login("n" + std::to_string(i)), LOGIN_UNKNOWN_NAME) << i;
+    }
+    CTestClient late;
+    ASSERT_TRUE(late.connect(port) && late.sendFrame(PKT_LOGIN, nameField("late")));
+    // Within the others' log-in time nothing is taken from them.
+    EXPECT_TRUE(late.expectNothing(1000));
+    EXPECT_EQ(late.next(15000).bytes(), result(PKT_LOGIN_RESULT, LOGIN_ACCEPTED));
+    EXPECT_TRUE(idle[0].waitClosed(3000));  // the oldest without a user made room
+    EXPECT_EQ(keeper->list(), (Names{"1:late", "1:keeper"}));
+}
+
+}  // namespace tovi::test
+
+namespace tovi::test {
+
+namespace {
+int64_t g_clockShift = 0;
+int64_t shiftedClock() { return monotonicMs() + g_clockShift; }
+}  // namespace
+
+// A log-in whose bytes have arrived when its deadline passes is read, not refused, even in a
+// pass that does not ask the poller (another connection keeps the worker busy).
+TEST(HandshakeDeadline, BytesThatArrivedAreReadBeforeTheDeadlineIsJudged) {
+    TempDir dir;
+    CBsServerSocket server(dir.path);
+    server.setClockForTests(shiftedClock);
+    ASSERT_TRUE(server.startListening("127.0.0.1", 0));
+    CTestClient late, busy;
+    ASSERT_TRUE(late.connect(server.listeningPort()) && busy.connect(server.listeningPort()));
+    for (int i = 0; i < 100 && !server.isSlotConnected(1); ++i) server.pollOnce(-1, 10);
+    ASSERT_TRUE(server.isSlotConnected(1));
+    // The busy one's log-in is read and waits to be handled; then the late one's bytes come.
+    ASSERT_TRUE(busy.sendFrame(PKT_LOGIN, nameField("b")));
+    sleepMs(50);
+    server.pollOnce(-1, 50);
+    ASSERT_TRUE(late.sendFrame(PKT_LOGIN, nameField("nobody")));
+    sleepMs(50);
+    g_clockShift = CFrameAssembler::LOGIN_FIRST_BYTES_MS + 1000;
+    for (int i = 0; i < 20; ++i) server.pollOnce(-1, 0);
+    g_clockShift = 0;
+    EXPECT_EQ(late.next(2000).bytes(), result(PKT_LOGIN_RESULT, LOGIN_UNKNOWN_NAME));
+    EXPECT_EQ(busy.next(2000).bytes(), result(PKT_LOGIN_RESULT, LOGIN_UNKNOWN_NAME));
+}
+
+}  // namespace tovi::test

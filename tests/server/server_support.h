@@ -50,6 +50,9 @@ class CTestClient {
     bool sendRaw(const std::string& b) { return m_socket.writeAll(b.data(), b.size(), 5000); }
     bool sendFrame(int32_t type, const std::string& b) { return sendRaw(frame(type, b)); }
     void close() { m_socket.close(); }
+    // Ends the sending side only; answers can still be read.
+    void halfClose() { m_socket.shutdownSend(); }
+
     // The next whole frame within timeoutMs; an empty one (type 0) on time-out or a close.
     Frame next(int timeoutMs = 5000) {
         const std::string f = readFrame(m_socket, timeoutMs);

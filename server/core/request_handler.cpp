@@ -1,0 +1,168 @@
+#include "server/core/request_handler.h"
+
+#include <cstring>
+#include <string>
+
+#include "platform/clock.h"
+
+namespace tovi {
+
+void CRequestHandler::handlePacket(int index, bool logIn, int32_t type, const char* body,
+                                   size_t length) {
+    if (logIn) {
+        handleLogin(index, body, length);
+        return;
+    }
+    switch (type) {
+        case PKT_MAIL:
+            handleMail(index, body, length);
+            break;
+        case PKT_REGISTER:
+            handleRegister(index, body, length);
+            break;
+        case PKT_RENAME:
+            handleRename(index, body, length);
+            break;
+        case PKT_USERLIST_REQ:
+            handleUserList(index, body, length);
+            break;
+        default:
+            break;  // read and dropped (a second PKT_LOGIN among them)
+    }
+}
+
+void CRequestHandler::handleLogin(int index, const char* body, size_t length) {
+    // The name is at most a name field; a longer log-in is refused rather than cut.
+    if (length > NAME_FIELD_SIZE) {
+        m_out.sendResult(index, PKT_LOGIN_RESULT, 1, LOGIN_BAD_HANDSHAKE);
+        return;
+    }
+    char name[NAME_BUFFER_SIZE];
+    std::memcpy(name, body, length);
+    name[length] = '\0';
+    const int reason = m_users.bindLogin(index, name);
+    if (!m_out.sendResult(index, PKT_LOGIN_RESULT, reason == 0 ? 0 : 1, reason)) return;
+    if (reason == 0) m_out.scheduleHandOver(index, name);
+}
+
+int CRequestHandler::routeMail(int32_t sendType, const char* user, const char* group,
+                               const char* payload, size_t length) {
+    const char* nameFilter = nullptr;
+    const char* groupFilter = nullptr;
+    bool connectedOnly = false;
+    switch (sendType) {
+        case SEND_TO_USER:
+            nameFilter = user;
+            break;
+        case SEND_TO_GROUP:
+            groupFilter = group;
+            break;
+        case SEND_TO_GROUP_CONNECTED:
+            groupFilter = group;
+            connectedOnly = true;
+            break;
+        case SEND_TO_ALL:
+            break;
+        case SEND_TO_ALL_CONNECTED:
+            connectedOnly = true;
+            break;
+        default:
+            return MAIL_DONE;  // goes nowhere
+    }
+    const int32_t now = nowSeconds();
+    int reason = MAIL_DONE;
+    bool first = true;
+    char name[NAME_BUFFER_SIZE];
+    char userGroup[NAME_BUFFER_SIZE];
+    for (;;) {
+        const int connection =
+            m_users.next(name, userGroup, groupFilter, nameFilter, connectedOnly, first);
+        if (connection == CUserTable::NEXT_NONE) {
+            if (first && sendType == SEND_TO_USER) reason = MAIL_UNKNOWN_USER;
+            break;
+        }
+        first = false;
+        if (connection < 0 || !m_out.deliver(connection, now, payload, length, false)) {
+            // Not connected, or its connection could not take more (and has ended): held.
+            if (!m_store.holdMail(name, now, payload, length)) {
+                reason = MAIL_HOLD_FAILED;
+                break;
+            }
+        }
+        if (sendType == SEND_TO_USER) break;
+    }
+    // Every record held for this mail is on disk before the sender hears of success.
+    if (!m_store.finishHolding() && reason == MAIL_DONE) reason = MAIL_HOLD_FAILED;
+    return reason;
+}
+
+void CRequestHandler::handleMail(int index, const char* body, size_t length) {
+    MailRequest mail;
+    if (!parseMailRequest(body, length, mail)) {
+        // Too long, or too short to hold its routing header.
+        m_out.sendResult(index, PKT_MAIL_RESULT, 1, MAIL_UNKNOWN_USER);
+        return;
+    }
+    const int reason =
+        routeMail(mail.sendType, mail.destUser, mail.destGroup, mail.payload, mail.payloadLength);
+    m_out.sendResult(index, PKT_MAIL_RESULT, reason == MAIL_DONE ? 0 : 1, reason);
+}
+
+void CRequestHandler::handleRegister(int index, const char* body, size_t length) {
+    NamePair names;
+    if (!parseNamePair(body, length, names)) return;  // wrong length: no answer
+    // A connection carries at most one user: the user it carried so far gives it up, and gets
+    // it back when the new name is not taken on (name taken, table full, no address).
+    char previous[NAME_BUFFER_SIZE] = {};
+    const char* carried = m_users.userOf(index);
+    if (carried != nullptr) std::memcpy(previous, carried, sizeof previous);
+    m_users.unbindConnection(index);
+    std::string address;
+    int reason = REGISTER_NO_ADDRESS;
+    if (m_out.peerAddress(index, address))
+        reason = m_users.add(names.name, address.c_str(), names.group, index, true);
+    const bool bound = reason == CUserTable::ADD_DONE || reason == CUserTable::ADD_NOT_SAVED;
+    if (!bound && carried != nullptr) m_users.bindLogin(index, previous);
+    m_out.sendResult(index, PKT_REGISTER_RESULT, reason == 0 ? 0 : 1, reason);
+}
+
+void CRequestHandler::handleRename(int index, const char* body, size_t length) {
+    NamePair names;
+    if (!parseNamePair(body, length, names)) return;
+    char oldName[NAME_BUFFER_SIZE];
+    char oldGroup[NAME_BUFFER_SIZE];
+    if (!m_users.rename(index, names.name, names.group, oldName, oldGroup)) {
+        m_out.sendResult(index, PKT_REGISTER_RESULT, 1, 0);
+        return;
+    }
+    if (m_out.sendResult(index, PKT_REGISTER_RESULT, 0, 0)) redeliverHeld(index, oldName);
+}
+
+void CRequestHandler::handleUserList(int index, const char* body, size_t length) {
+    UserListRequest request;
+    if (!parseUserListRequest(body, length, request)) return;
+    const char* groupFilter = request.filter == USERLIST_FILTER_GROUP ? request.group : nullptr;
+    char name[NAME_BUFFER_SIZE];
+    char group[NAME_BUFFER_SIZE];
+    size_t n = FRAME_HEADER_SIZE;
+    for (bool restart = true;; restart = false) {
+        const int connection = m_users.next(name, group, groupFilter, nullptr, false, restart);
+        if (connection == CUserTable::NEXT_NONE) break;
+        n += buildUserRecord(m_frame + n, connection != -1 ? 1 : 0, name, group);
+    }
+    putFrameHeader(m_frame, PKT_USERLIST, static_cast<int32_t>(n - FRAME_HEADER_SIZE));
+    m_out.sendFrame(index, m_frame, n);
+}
+
+bool CRequestHandler::deliverHeld(int32_t storedTime, const char* payload, size_t length) {
+    return m_handOverSlot >= 0 && m_out.deliver(m_handOverSlot, storedTime, payload, length, true);
+}
+
+bool CRequestHandler::redeliverHeld(int index, const char* name) {
+    m_handOverSlot = index;
+    const bool ok = m_store.redeliverHeld(name, m_holdLimit, nowSeconds(), *this);
+    m_handOverSlot = -1;
+    return ok;
+}
+
+}  // namespace tovi

@@ -1,0 +1,76 @@
+// CRequestHandler: what the server does with each whole packet a connection sends: the log-in,
+// the registry requests (PKT_REGISTER, PKT_RENAME, PKT_USERLIST_REQ), and PKT_MAIL with its
+// routing by send type to connected users (queued on their connections) and to the held-mail
+// store for the others; and the hand-over of held mail to a user who logs in or renames itself.
+//
+// It sends nothing itself: answers and deliveries go to the connections through
+// CConnectionOutput, which queues them (the connection table writes them out without waiting).
+//
+// Used by the server's worker thread only.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "protocol/packets.h"
+#include "server/core/held_mail_store.h"
+#include "server/core/user_table.h"
+
+namespace tovi {
+
+// The connections as the handlers see them.
+class CConnectionOutput {
+  public:
+    virtual ~CConnectionOutput() = default;
+    // Queues a result packet (type, failed, reason); false when the connection is gone.
+    virtual bool sendResult(int index, int32_t type, int32_t failed, int32_t reason) = 0;
+    // Queues a whole frame; false when the connection is gone.
+    virtual bool sendFrame(int index, const char* frame, size_t length) = 0;
+    // Queues a delivery for the user on the connection; false when it cannot take it (gone,
+    // closing, or its queue is over its cap, which ends the connection: the caller holds the
+    // mail instead). fromStore: the mail comes out of the held-mail store.
+    virtual bool deliver(int index, int32_t time, const char* payload, size_t length,
+                         bool fromStore) = 0;
+    virtual bool peerAddress(int index, std::string& out) = 0;
+    // Held mail for name is due on the connection after the log-in pause.
+    virtual void scheduleHandOver(int index, const char* name) = 0;
+};
+
+class CRequestHandler : private CHeldMailTarget {
+  public:
+    CRequestHandler(CUserTable& users, CHeldMailStore& store, CConnectionOutput& out)
+        : m_users(users), m_store(store), m_out(out) {}
+
+    void setHoldLimit(int32_t seconds) { m_holdLimit = seconds; }
+    int32_t holdLimit() const { return m_holdLimit; }
+
+    // A whole packet from the connection; logIn: it is the connection's first packet.
+    void handlePacket(int index, bool logIn, int32_t type, const char* body, size_t length);
+
+    // Routes one mail by its send type; returns MAIL_DONE, MAIL_UNKNOWN_USER or MAIL_HOLD_FAILED.
+    int routeMail(int32_t sendType, const char* user, const char* group, const char* payload,
+                  size_t length);
+    // Hands the mail held for name over to the connection; the store is thinned as it goes.
+    bool redeliverHeld(int index, const char* name);
+
+  private:
+    void handleLogin(int index, const char* body, size_t length);
+    void handleMail(int index, const char* body, size_t length);
+    void handleRegister(int index, const char* body, size_t length);
+    void handleRename(int index, const char* body, size_t length);
+    void handleUserList(int index, const char* body, size_t length);
+
+    // CHeldMailTarget, for the hand-over.
+    bool deliverHeld(int32_t storedTime, const char* payload, size_t length) override;
+    bool isKnownRecipient(const char* name) override { return m_users.isKnownName(name); }
+
+    CUserTable& m_users;
+    CHeldMailStore& m_store;
+    CConnectionOutput& m_out;
+    int32_t m_holdLimit = 0;
+    int m_handOverSlot = -1;
+    // A user list is built here whole: 200 records at most.
+    char m_frame[FRAME_HEADER_SIZE + MAX_USERS * USERLIST_RECORD_SIZE];
+};
+
+}  // namespace tovi

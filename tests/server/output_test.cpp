@@ -1,0 +1,117 @@
+// What the server sends: every connection has its own output queue, so a client that stops
+// reading, stalls or vanishes makes nobody else wait and loses no mail (what it did not take is
+// held for it, in order); what was decided for a connection reaches it before a deliberate close.
+#include <thread>
+
+#include "server_support.h"
+
+namespace tovi::test {
+
+using Output = ServerTest;
+
+namespace {
+
+// Reads deliveries until the connection ends or nothing comes for timeoutMs; their texts.
+Names drain(CTestClient& c, int timeoutMs = 2000) {
+    Names texts;
+    for (Frame f; (f = c.next(timeoutMs)).type == PKT_MAIL;) texts.push_back(f.text());
+    return texts;
+}
+
+std::string numbered(int i) {
+    std::string text = std::to_string(i) + ":";
+    return text + std::string(19000, 'z');
+}
+
+}  // namespace
+
+// Four clients stop reading while big mails keep coming for them; a pair beside them is served
+// at once each time (the old single worker waited up to 2 s in every blocked write). Each of the
+// four is disconnected once its queue passes its cap, and what it had not taken arrives, in order
+// and once, at its next log-in.
+TEST_F(Output, ClientsThatStopReadingCostOthersNothingAndTheirMailIsHeldInOrder) {
+    auto a = connectUser("a", "pair"), b = connectUser("b", "pair");
+    std::vector<std::unique_ptr<CTestClient>> deaf;
+    for (int i = 0; i < 4; ++i) deaf.push_back(connectUser("deaf" + std::to_string(i), "deaf"));
+    const int64_t start = monotonicMs();
+    int64_t longest = 0;
+    int sent = 0;
+    for (; sent < 600 && connectedFlag(port, "deaf3") == 1; ++sent) {
+        ASSERT_EQ(a->sendMail(mailBody(SEND_TO_GROUP, "", "deaf", "a", numbered(sent))), 0);
+        const int64_t before = monotonicMs();
+        ASSERT_EQ(a->sendMail(mailBody(SEND_TO_USER, "b", "", "a", "ping")), MAIL_DONE);
+        ASSERT_EQ(b->next(3000).text(), "ping") << sent;
+        longest = std::max(longest, monotonicMs() - before);
+    }
+    ASSERT_LT(sent, 600);
+    // A bound, not a benchmark: a worker that waits in a blocked write takes seconds here.
+    EXPECT_LT(longest, 1500) << "after " << monotonicMs() - start << " ms";
+    for (int i = 0; i < 4; ++i) ASSERT_TRUE(waitOffline(port, "deaf" + std::to_string(i)));
+
+    // What the first one's socket had taken, then what was held for it: every mail, in order.
+    Names got = drain(*deaf[0]);
+    deaf[0]->close();
+    CTestClient again;
+    ASSERT_TRUE(again.connect(port) && again.login("deaf0") == LOGIN_ACCEPTED);
+    for (const std::string& t : drain(again)) got.push_back(t);
+    ASSERT_EQ(got.size(), static_cast<size_t>(sent));
+    for (int i = 0; i < sent; ++i) EXPECT_EQ(got[i], numbered(i)) << i;
+}
+
+// A client whose queue never moves is closed after the stall limit even below the cap; the
+// mail queued for it is held.
+TEST_F(Output, AStalledClientIsClosedAfterTheStallLimitAndItsMailHeld) {
+    worker.reset();
+    worker = std::make_unique<CcRcData>(dir.path);
+    worker->serverSocket().setOutputLimits(64u << 20, 1000);
+    ASSERT_TRUE(worker->start());
+    worker->postMessage(WM_SERVER_LISTEN, 0);
+    ASSERT_EQ(worker->waitListenResult(5000), CcRcData::LISTEN_OK);
+    port = worker->listeningPort();
+    auto a = connectUser("a", "g"), stuck = connectUser("stuck", "g");
+    const int sent = 400;  // 7.6 MB: more than the sockets on both sides take
+    for (int i = 0; i < sent; ++i)
+        ASSERT_EQ(a->sendMail(mailBody(SEND_TO_USER, "stuck", "", "a", numbered(i))), 0);
+    ASSERT_TRUE(waitOffline(port, "stuck"));
+    Names got = drain(*stuck);
+    CTestClient again;
+    ASSERT_TRUE(again.connect(port) && again.login("stuck") == LOGIN_ACCEPTED);
+    for (const std::string& t : drain(again)) got.push_back(t);
+    ASSERT_EQ(got.size(), static_cast<size_t>(sent));
+    for (int i = 0; i < sent; ++i) EXPECT_EQ(got[i], numbered(i)) << i;
+}
+
+// A client that sends 200 mails and half-closes gets all 200 results before the server closes;
+// a wrong first packet followed by an impossible length still gets its (48, 1, 3).
+TEST_F(Output, DecidedAnswersArriveBeforeADeliberateClose) {
+    auto a = connectUser("a", "g");
+    std::string bytes;
+    for (int i = 0; i < 200; ++i)
+        bytes += frame(PKT_MAIL, mailBody(SEND_TO_GROUP_CONNECTED, "", "nobody", "a", "x"));
+    ASSERT_TRUE(a->sendRaw(bytes));
+    a->halfClose();
+    int results = 0;
+    while (a->next(3000).bytes() == result(PKT_MAIL_RESULT, MAIL_DONE)) ++results;
+    EXPECT_EQ(results, 200);
+    EXPECT_TRUE(waitOffline(port, "a"));
+
+    CTestClient wrong;
+    ASSERT_TRUE(wrong.connect(port) && wrong.sendRaw(int32s({99, PKT_MAIL, -1})));
+    EXPECT_EQ(wrong.next().bytes(), result(PKT_LOGIN_RESULT, LOGIN_BAD_HANDSHAKE));
+    EXPECT_TRUE(wrong.waitClosed(3000));
+}
+
+// A user deleted while mail for it waits in its queue still receives that mail before its
+// connection is shut down.
+TEST_F(Output, ADeletedUserReceivesWhatWasQueuedBeforeTheClose) {
+    auto a = connectUser("a", "g"), gone = connectUser("gone", "g");
+    for (int i = 0; i < 20; ++i)
+        ASSERT_EQ(a->sendMail(mailBody(SEND_TO_USER, "gone", "", "a", std::to_string(i))), 0);
+    worker->postMessage(WM_SERVER_DELETE_USER, 0, 0, nameField("gone"));
+    Names got = drain(*gone, 3000);
+    ASSERT_EQ(got.size(), 20u);
+    EXPECT_EQ(got.back(), "19");
+    EXPECT_EQ(connectedFlag(port, "gone"), -1);
+}
+
+}  // namespace tovi::test
