@@ -25,8 +25,8 @@ CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
     du.place(named(new QLabel(QStringLiteral("トヴィカ Version 1.2"), this),
                    QStringLiteral("トヴィカ Version 1.2")),
              40, 10, 150, 10);
-    const QString second = QStringLiteral("社内メッセージ クライアント (build %1)")
-                               .arg(QStringLiteral(TOVI_VERSION));
+    const QString second =
+        QStringLiteral("社内メッセージ クライアント (build %1)").arg(QStringLiteral(TOVI_VERSION));
     du.place(named(new QLabel(second, this), second), 40, 24, 150, 10);
     auto* ok = named(new QPushButton(QStringLiteral("OK"), this), QStringLiteral("OK"));
     ok->setDefault(true);

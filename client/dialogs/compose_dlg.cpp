@@ -17,9 +17,7 @@ namespace tovi {
 namespace {
 
 // The layout below is given in pixels of a 13-pixel dialog font; larger fonts scale it.
-double layoutScale(const QFont& font) {
-    return std::max(1.0, QFontMetricsF(font).height() / 13.0);
-}
+double layoutScale(const QFont& font) { return std::max(1.0, QFontMetricsF(font).height() / 13.0); }
 
 }  // namespace
 
@@ -32,7 +30,8 @@ CComposeDlg::CComposeDlg(QWidget* parent) : QDialog(parent) {
 
     auto* label = new QLabel(QStringLiteral("タイトル"), this);
     label->setGeometry(qRound(8 * s), qRound(14 * s), qRound(54 * s), qRound(16 * s));
-    m_titleEdit = named(new CCp932LineEdit(CComposeText::TITLE_LIMIT, this), QStringLiteral("タイトル"));
+    m_titleEdit =
+        named(new CCp932LineEdit(CComposeText::TITLE_LIMIT, this), QStringLiteral("タイトル"));
     m_titleEdit->resize(m_titleEdit->width(), m_titleEdit->sizeHint().height());
     m_bodyEdit = named(new CCp932TextEdit(CComposeText::BODY_LIMIT, this), QStringLiteral("本文"));
     m_bodyEdit->setLineWrapMode(QPlainTextEdit::NoWrap);
@@ -88,7 +87,8 @@ void CComposeDlg::reject() {
     m_title = m_titleEdit->cp932Text();
     m_body = m_bodyEdit->cp932Text();
     if (CComposeText::cancelNeedsQuestion(m_title, m_body) &&
-        showMessage(cp932Of("編集された内容は破棄されます。よろしいですか？"), MB_OKCANCEL) != IDOK) {
+        showMessage(cp932Of("編集された内容は破棄されます。よろしいですか？"), MB_OKCANCEL) !=
+            IDOK) {
         return;
     }
     QDialog::reject();

@@ -32,7 +32,8 @@ CComposeText::Verdict CComposeText::check(const std::string& title, const std::s
     // A field beyond its own limit can only come from a text the program put there (a long
     // quotation); typing stops at the limit.
     const bool titleTooLong = title.size() > static_cast<size_t>(TITLE_LIMIT);
-    if (body.size() > static_cast<size_t>(BODY_LIMIT)) v.messages.push_back(fieldLimitText(BODY_LIMIT));
+    if (body.size() > static_cast<size_t>(BODY_LIMIT))
+        v.messages.push_back(fieldLimitText(BODY_LIMIT));
     if (titleTooLong) v.messages.push_back(fieldLimitText(TITLE_LIMIT));
     const size_t total = title.size() + body.size();
     if (total == 0) {

@@ -31,7 +31,8 @@ CCp932Input::Verdict CCp932Input::fit(const std::string& utf8, long room, size_t
     long used = 0;
     size_t i = 0;
     while (i < utf8.size()) {
-        const size_t len = std::min(utf8Length(static_cast<unsigned char>(utf8[i])), utf8.size() - i);
+        const size_t len =
+            std::min(utf8Length(static_cast<unsigned char>(utf8[i])), utf8.size() - i);
         const long need = byteCount(utf8.substr(i, len));
         if (used + need > room) {
             keepBytes = i;

@@ -29,10 +29,10 @@ class CCp932LineValidator : public QValidator {
             ++suffix;
         const QString inserted = input.mid(prefix, input.size() - prefix - suffix);
         if (inserted.isEmpty()) return Acceptable;  // a deletion
-        const long kept = CCp932Input::byteCount(
-            (input.left(prefix) + input.right(suffix)).toStdString());
-        const long room = m_edit->m_byteLimit > 0 ? m_edit->m_byteLimit - std::max(0L, kept)
-                                                  : 1L << 30;
+        const long kept =
+            CCp932Input::byteCount((input.left(prefix) + input.right(suffix)).toStdString());
+        const long room =
+            m_edit->m_byteLimit > 0 ? m_edit->m_byteLimit - std::max(0L, kept) : 1L << 30;
         size_t keep = 0;
         const std::string utf8 = inserted.toStdString();
         switch (CCp932Input::fit(utf8, room, keep)) {

@@ -36,7 +36,8 @@ QString CCp932TextEdit::admit(const QString& text) {
     long room = 1L << 30;
     if (m_byteLimit > 0) {
         const QString selected = textCursor().selection().toPlainText();
-        const long used = byteCount() - std::max(0L, CCp932Input::byteCount(selected.toStdString()));
+        const long used =
+            byteCount() - std::max(0L, CCp932Input::byteCount(selected.toStdString()));
         room = m_byteLimit - used;
     }
     size_t keep = 0;
@@ -58,7 +59,8 @@ void CCp932TextEdit::keyPressEvent(QKeyEvent* event) {
         return;
     }
     QString typed = event->text();
-    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) typed = QStringLiteral("\n");
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter)
+        typed = QStringLiteral("\n");
     const bool inserts = !typed.isEmpty() && !isReadOnly() &&
                          (typed == QStringLiteral("\n") || typed == QStringLiteral("\t") ||
                           typed.at(0).isPrint() || typed.at(0).isSurrogate());

@@ -22,9 +22,7 @@ namespace tovi {
 
 namespace {
 
-double layoutScale(const QFont& font) {
-    return std::max(1.0, QFontMetricsF(font).height() / 13.0);
-}
+double layoutScale(const QFont& font) { return std::max(1.0, QFontMetricsF(font).height() / 13.0); }
 
 }  // namespace
 
@@ -126,8 +124,7 @@ void CMailViewDlg::saveAs() {
     }
     // Without a remembered folder the save starts in the home folder.
     if (folder.isEmpty()) folder = QDir::homePath();
-    QFileDialog dialog(this, QStringLiteral("名前を指定して保存"), folder,
-                       QStringLiteral("*.txt"));
+    QFileDialog dialog(this, QStringLiteral("名前を指定して保存"), folder, QStringLiteral("*.txt"));
     dialog.setOption(QFileDialog::DontUseNativeDialog);
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);

@@ -37,8 +37,7 @@ void CMailViewText::split(const std::string& text, std::string& title, std::stri
     body.resize(std::strlen(body.c_str()));
 }
 
-bool CMailViewText::load(const std::string& path, int sent, std::string& title,
-                         std::string& body) {
+bool CMailViewText::load(const std::string& path, int sent, std::string& title, std::string& body) {
     CFile file;
     if (!file.open(path, CFile::READ_WRITE)) return false;
     char head[CMessageFile::HEAD_SIZE];

@@ -57,10 +57,10 @@ std::string CRegistration::accept(const std::string& addressField, const std::st
     m_address = address;
     m_name = name;
     m_group = group;
-    m_changed = (m_address != m_previousAddress || m_name != m_previousName ||
-                 m_group != m_previousGroup)
-                    ? 1
-                    : 0;
+    m_changed =
+        (m_address != m_previousAddress || m_name != m_previousName || m_group != m_previousGroup)
+            ? 1
+            : 0;
     return std::string();
 }
 

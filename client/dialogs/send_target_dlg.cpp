@@ -65,7 +65,8 @@ CSendTargetDlg::CSendTargetDlg(const CUserDirectory* directory, const std::strin
     cancel->setAutoDefault(false);
     setFixedSize(du.x(200), du.y(233));
 
-    for (const std::string& group : m_rules.groups().entries()) m_groupBox->addItem(fromCp932(group));
+    for (const std::string& group : m_rules.groups().entries())
+        m_groupBox->addItem(fromCp932(group));
     m_groupBox->setCurrentIndex(m_rules.selectedGroup());
     showMembers();
     showEnabled();
@@ -92,7 +93,8 @@ CSendTargetDlg::CSendTargetDlg(const CUserDirectory* directory, const std::strin
 void CSendTargetDlg::showMembers() {
     const QSignalBlocker blocker(m_memberList);
     m_memberList->clear();
-    for (const std::string& entry : m_rules.members().entries()) m_memberList->addItem(fromCp932(entry));
+    for (const std::string& entry : m_rules.members().entries())
+        m_memberList->addItem(fromCp932(entry));
     m_memberList->setCurrentRow(m_rules.selectedMember());
 }
 

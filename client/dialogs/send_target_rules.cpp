@@ -67,8 +67,8 @@ void CSendTargetRules::chooseSendType(int32_t type) {
     if (type < SEND_TO_USER || type > SEND_TO_ALL_CONNECTED) return;
     m_sendType = type;
     m_memberListEnabled = type == SEND_TO_USER;
-    m_groupListEnabled = type == SEND_TO_USER || type == SEND_TO_GROUP ||
-                         type == SEND_TO_GROUP_CONNECTED;
+    m_groupListEnabled =
+        type == SEND_TO_USER || type == SEND_TO_GROUP || type == SEND_TO_GROUP_CONNECTED;
 }
 
 std::string CSendTargetRules::accept() {

@@ -35,8 +35,10 @@ CUserSettingsDlg::CUserSettingsDlg(const std::string& dir, int beep, int winUp, 
     m_readBeepBox = check("相手がメッセージを読んだ時に音を鳴らす(Windows95用)", readBeep, 36);
     m_readWinUpBox = check("相手がメッセージを読んだ時にウィンドウを表示する", readWinUp, 50);
 
-    du.place(new QLabel(QStringLiteral("ユーザーディレクトリ\n   メールを保存するディレクトリです。"), this),
-             10, 68, 236, 20);
+    du.place(
+        new QLabel(QStringLiteral("ユーザーディレクトリ\n   メールを保存するディレクトリです。"),
+                   this),
+        10, 68, 236, 20);
     m_dirEdit = named(new CCp932LineEdit(CUserSettingsRules::DIR_LIMIT, this),
                       QStringLiteral("ユーザーディレクトリ"));
     du.place(m_dirEdit, 10, 91, 236, 13);

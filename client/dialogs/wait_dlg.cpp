@@ -1,7 +1,9 @@
 // The mailbox comes before any Qt header: Qt defines "slots" as a keyword, and the mailbox
 // storage has a member of that name.
+// clang-format off
 #include "client/connection/packet_mailbox.h"
 #include "client/dialogs/wait_dlg.h"
+// clang-format on
 
 #include <QLabel>
 #include <QPainter>

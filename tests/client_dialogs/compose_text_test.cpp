@@ -1,7 +1,8 @@
 // The compose rules: byte counts with double-byte characters, the refusals, the quotation block.
+#include "client/dialogs/compose_text.h"
+
 #include <gtest/gtest.h>
 
-#include "client/dialogs/compose_text.h"
 #include "dialog_test_support.h"
 
 namespace tovi {

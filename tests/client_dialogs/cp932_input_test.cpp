@@ -1,7 +1,8 @@
 // The counting rule of the byte-limited edits and the conversion at the widget edge.
+#include "client/dialogs/cp932_input.h"
+
 #include <gtest/gtest.h>
 
-#include "client/dialogs/cp932_input.h"
 #include "dialog_test_support.h"
 
 namespace tovi {

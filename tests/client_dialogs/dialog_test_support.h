@@ -50,3 +50,56 @@ inline std::string repeat(const std::string& s, int n) {
 }
 
 }  // namespace tovi::test
+
+#include <QAbstractButton>
+#include <QComboBox>
+#include <QInputMethodEvent>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPlainTextEdit>
+
+namespace tovi::test {
+
+// The child of type W whose accessible name is name (null when there is none).
+template <class W>
+W* byName(QWidget* root, const QString& name) {
+    for (W* w : root->findChildren<W*>())
+        if (w->accessibleName() == name) return w;
+    return nullptr;
+}
+
+// Every control (button, edit, list, drop-down) of the dialog has an accessible name.
+inline QStringList unnamedControls(QWidget* root) {
+    QStringList out;
+    for (QWidget* w : root->findChildren<QWidget*>()) {
+        const bool control = qobject_cast<QAbstractButton*>(w) || qobject_cast<QLineEdit*>(w) ||
+                             qobject_cast<QPlainTextEdit*>(w) || qobject_cast<QComboBox*>(w) ||
+                             qobject_cast<QListWidget*>(w);
+        // Parts of composite widgets (the drop-down's own line edit, scroll bar buttons) and
+        // the save dialog's internals are not the dialog's controls.
+        if (control && w->parentWidget() == root && w->accessibleName().isEmpty())
+            out << QString::fromLatin1(w->metaObject()->className());
+    }
+    return out;
+}
+
+// Types text as the keyboard would (one key event per character; works for Japanese, which
+// QTest::keyClicks cannot send).
+inline void typeText(QWidget* w, const QString& text) {
+    for (QChar c : text) {
+        const int key = c == QLatin1Char('\n') ? Qt::Key_Return : 0;
+        QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier,
+                        c == QLatin1Char('\n') ? QStringLiteral("\r") : QString(c));
+        QApplication::sendEvent(w, &press);
+    }
+}
+
+// An input-method commit, as a Japanese input method delivers a converted phrase.
+inline void commitText(QWidget* w, const QString& text) {
+    QInputMethodEvent event;
+    event.setCommitString(text);
+    QApplication::sendEvent(w, &event);
+}
+
+}  // namespace tovi::test

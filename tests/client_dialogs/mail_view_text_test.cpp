@@ -1,8 +1,9 @@
 // The view's split of a message text, loading (the read mark, the length bound) and saving.
+#include "client/dialogs/mail_view_text.h"
+
 #include <gtest/gtest.h>
 
 #include "client/connection/message_file.h"
-#include "client/dialogs/mail_view_text.h"
 #include "dialog_test_support.h"
 
 namespace tovi {
@@ -95,10 +96,12 @@ TEST(MailViewText, LoadRefusesBadLengthsShortFilesAndMissingFiles) {
     test::TempDir dir;
     std::string title, body;
     EXPECT_FALSE(CMailViewText::load(dir.file("none"), 0, title, body));
-    EXPECT_FALSE(CMailViewText::load(mailFile(dir, 1, 5, std::string(20001, 'x'), 20001), 1, title, body));
+    EXPECT_FALSE(
+        CMailViewText::load(mailFile(dir, 1, 5, std::string(20001, 'x'), 20001), 1, title, body));
     EXPECT_FALSE(CMailViewText::load(mailFile(dir, 1, 5, "abc", -1), 1, title, body));
     EXPECT_FALSE(CMailViewText::load(mailFile(dir, 1, 5, "abc", 4), 1, title, body));
-    EXPECT_TRUE(CMailViewText::load(mailFile(dir, 1, 5, std::string(20000, 'x'), 20000), 1, title, body));
+    EXPECT_TRUE(
+        CMailViewText::load(mailFile(dir, 1, 5, std::string(20000, 'x'), 20000), 1, title, body));
     EXPECT_EQ(body.size(), 20000u);
     ASSERT_TRUE(replaceFileAtomically(dir.file("short"), std::string(30, '\0')));
     EXPECT_FALSE(CMailViewText::load(dir.file("short"), 0, title, body));

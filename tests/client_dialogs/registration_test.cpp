@@ -1,7 +1,8 @@
 // The registration rules: the changed flag, the address read back, what is never accepted.
+#include "client/dialogs/registration.h"
+
 #include <gtest/gtest.h>
 
-#include "client/dialogs/registration.h"
 #include "dialog_test_support.h"
 
 namespace tovi {

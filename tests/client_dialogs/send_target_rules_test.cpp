@@ -1,7 +1,8 @@
 // The destination rules: the two sorted lists, the own group, the enabling table and the refusals.
+#include "client/dialogs/send_target_rules.h"
+
 #include <gtest/gtest.h>
 
-#include "client/dialogs/send_target_rules.h"
 #include "protocol/packets.h"
 #include "support/test_support.h"
 
@@ -10,7 +11,8 @@ namespace {
 
 using test::cp932;
 
-CUserDirectory directory(std::initializer_list<std::tuple<uint32_t, const char*, const char*>> users) {
+CUserDirectory directory(
+    std::initializer_list<std::tuple<uint32_t, const char*, const char*>> users) {
     CUserDirectory d;
     for (const auto& [on, name, group] : users) d.add(on, cp932(name), cp932(group));
     return d;

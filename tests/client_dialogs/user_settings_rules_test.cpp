@@ -1,10 +1,11 @@
 // The mail directory rules of the user settings dialog: completion, creation on request, the
 // refusals.
+#include "client/dialogs/user_settings_rules.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
 
-#include "client/dialogs/user_settings_rules.h"
 #include "dialog_test_support.h"
 #include "ui/scripted_message_boxes.h"
 
@@ -31,8 +32,8 @@ TEST(UserSettingsRules, ShortRelativeAndUnstorablePathsAreRefused) {
     const std::string refusal = cp932("ユーザーディレクトリを正しく設定して下さい。\n");
     // Japanese folder names take 2 bytes in cp932 but 3 on disk: 100 of them do not leave room
     // for the mail file names.
-    for (std::string dir : {std::string("/a/"), std::string("mail/here"),
-                            "/" + test::repeat(cp932("あ"), 99)}) {
+    for (std::string dir :
+         {std::string("/a/"), std::string("mail/here"), "/" + test::repeat(cp932("あ"), 99)}) {
         const std::string typed = dir;
         EXPECT_EQ(Rules::acceptDirectory(dir), Rules::REFUSED) << typed;
         EXPECT_EQ(dir, typed);
@@ -68,7 +69,8 @@ TEST(UserSettingsRules, FileIsNotADirectory) {
     ASSERT_TRUE(replaceFileAtomically(tmp.file("plain"), "x"));
     std::string dir = tmp.file("plain");
     EXPECT_EQ(Rules::acceptDirectory(dir), Rules::REFUSED);
-    EXPECT_EQ(boxes.texts(), (test::Names{tmp.file("plain") + "/" + cp932(" はディレクトリではありません。")}));
+    EXPECT_EQ(boxes.texts(),
+              (test::Names{tmp.file("plain") + "/" + cp932(" はディレクトリではありません。")}));
 }
 
 TEST(UserSettingsRules, CompletedDirectoryMustFitTwoHundredBytes) {

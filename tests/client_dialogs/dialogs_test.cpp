@@ -1,0 +1,377 @@
+// The dialogs' wiring: each control reaches its rule, each result reaches the caller, every
+// message goes through the message-box seam, every control has an accessible name.
+// The mailbox comes before any Qt header (Qt's "slots" keyword).
+// clang-format off
+#include "client/connection/packet_mailbox.h"
+// clang-format on
+#include <gtest/gtest.h>
+
+#include <QCheckBox>
+#include <QFileDialog>
+#include <QLabel>
+#include <QPushButton>
+#include <QRadioButton>
+
+#include "client/connection/message_file.h"
+#include "client/dialogs/about_dlg.h"
+#include "client/dialogs/client_settings.h"
+#include "client/dialogs/compose_dlg.h"
+#include "client/dialogs/compose_text.h"
+#include "client/dialogs/mail_view_dlg.h"
+#include "client/dialogs/register_dlg.h"
+#include "client/dialogs/send_target_dlg.h"
+#include "client/dialogs/user_settings_dlg.h"
+#include "client/dialogs/wait_dlg.h"
+#include "dialog_test_support.h"
+#include "ui/scripted_message_boxes.h"
+
+namespace tovi {
+namespace {
+
+using test::byName;
+using test::cp932;
+
+QPushButton* button(QWidget* dlg, const char* text) {
+    return byName<QPushButton>(dlg, QString::fromUtf8(text));
+}
+
+TEST(SendTargetDlg, ChoosingAMemberReturnsTheUserAndRefusalsKeepItOpen) {
+    test::qtApp();
+    CScriptedMessageBoxes boxes;
+    CUserDirectory directory;
+    directory.add(1, cp932("佐藤"), cp932("営業"));
+    directory.add(0, cp932("鈴木"), cp932("営業"));
+    directory.add(1, "x", cp932("総務"));
+    CSendTargetDlg dlg(&directory, cp932("営業"));
+    EXPECT_EQ(dlg.windowTitle(), QStringLiteral("メール送信先"));
+    EXPECT_TRUE(test::unnamedControls(&dlg).isEmpty())
+        << test::unnamedControls(&dlg).join(' ').toStdString();
+    auto* groups = byName<QComboBox>(&dlg, QStringLiteral("グループ名"));
+    auto* members = byName<QListWidget>(&dlg, QStringLiteral("名前"));
+    ASSERT_TRUE(groups && members);
+    EXPECT_EQ(groups->currentText(), QStringLiteral("営業"));
+    ASSERT_EQ(members->count(), 2);
+    EXPECT_EQ(members->item(0)->text(), QStringLiteral("×  鈴木"));
+    EXPECT_FALSE(members->isEnabled());
+    EXPECT_FALSE(groups->isEnabled());
+
+    test::WhenModal<CSendTargetDlg> act([&](CSendTargetDlg* d) {
+        button(d, "OK")->click();  // no type yet: refused, still open
+        byName<QRadioButton>(d, QStringLiteral("ユーザーを指定して送信"))->click();
+        EXPECT_TRUE(members->isEnabled());
+        EXPECT_TRUE(groups->isEnabled());
+        button(d, "OK")->click();  // no member yet
+        members->setCurrentRow(1);
+        button(d, "OK")->click();
+    });
+    ASSERT_EQ(dlg.exec(), QDialog::Accepted);
+    EXPECT_EQ(boxes.texts(), (test::Names{cp932("送信タイプを選択してください。\n"),
+                                          cp932("名前が選択されていません。\n")}));
+    EXPECT_EQ(dlg.sendType(), SEND_TO_USER);
+    EXPECT_EQ(dlg.chosenUser(), cp932("佐藤"));
+    EXPECT_EQ(dlg.group(), cp932("営業"));
+}
+
+TEST(SendTargetDlg, AnotherGroupRefillsTheMembers) {
+    test::qtApp();
+    CScriptedMessageBoxes boxes;
+    CUserDirectory directory;
+    directory.add(1, "a", "g1");
+    directory.add(1, "b", "g2");
+    CSendTargetDlg dlg(&directory, "g1");
+    dlg.show();
+    byName<QRadioButton>(&dlg, QStringLiteral("接続しているグループ全員に送信"))->click();
+    auto* groups = byName<QComboBox>(&dlg, QStringLiteral("グループ名"));
+    auto* members = byName<QListWidget>(&dlg, QStringLiteral("名前"));
+    EXPECT_TRUE(groups->isEnabled());
+    EXPECT_FALSE(members->isEnabled());
+    groups->setCurrentIndex(1);
+    ASSERT_EQ(members->count(), 1);
+    EXPECT_EQ(members->item(0)->text(), QStringLiteral("○  b"));
+    button(&dlg, "OK")->click();
+    EXPECT_EQ(dlg.result(), QDialog::Accepted);
+    EXPECT_EQ(dlg.sendType(), SEND_TO_GROUP_CONNECTED);
+    EXPECT_EQ(dlg.group(), "g2");
+    EXPECT_TRUE(boxes.texts().empty());
+}
+
+TEST(ComposeDlg, SendComposesTheTextFromBothFields) {
+    test::qtApp();
+    CScriptedMessageBoxes boxes;
+    CComposeDlg dlg;
+    EXPECT_EQ(dlg.windowTitle(), QStringLiteral("送信メッセージ"));
+    EXPECT_TRUE(test::unnamedControls(&dlg).isEmpty());
+    auto* title = byName<QLineEdit>(&dlg, QStringLiteral("タイトル"));
+    auto* body = byName<QPlainTextEdit>(&dlg, QStringLiteral("本文"));
+    ASSERT_TRUE(title && body);
+    test::WhenModal<CComposeDlg> act([&](CComposeDlg* d) {
+        button(d, "送信")->click();  // empty: refused
+        test::typeText(title, QStringLiteral("件名"));
+        test::typeText(body, QStringLiteral("一行目\n二行目"));
+        button(d, "送信")->click();
+    });
+    ASSERT_EQ(dlg.exec(), QDialog::Accepted);
+    EXPECT_EQ(boxes.texts(), (test::Names{cp932("メッセージを入力してください。\n")}));
+    const std::string expected = "[Subject]:_[" + cp932("件名") + "]_" + cp932("一行目\r\n二行目");
+    EXPECT_EQ(dlg.body(), expected);
+    EXPECT_EQ(dlg.textLength(), static_cast<int>(expected.size()));
+}
+
+TEST(ComposeDlg, CancelAsksBeforeDiscardingAQuotation) {
+    test::qtApp();
+    CScriptedMessageBoxes boxes;
+    CComposeDlg dlg;
+    dlg.setBody(CComposeText::quotationBlock("a", "quoted"));
+    EXPECT_EQ(byName<QPlainTextEdit>(&dlg, QStringLiteral("本文"))->toPlainText(),
+              QStringLiteral("mail from <a>\n\nquoted\n-------------------------------\n"));
+    dlg.show();
+    boxes.queueAnswer(IDCANCEL);
+    dlg.reject();  // what Escape and the close box do
+    EXPECT_TRUE(dlg.isVisible());
+    boxes.queueAnswer(IDOK);
+    button(&dlg, "ｷｬﾝｾﾙ")->click();
+    EXPECT_FALSE(dlg.isVisible());
+    EXPECT_EQ(dlg.result(), QDialog::Rejected);
+    EXPECT_EQ(boxes.texts().size(), 2u);
+    EXPECT_EQ(boxes.shown()[0].text, cp932("編集された内容は破棄されます。よろしいですか？"));
+    EXPECT_EQ(boxes.shown()[0].buttons, MB_OKCANCEL);
+
+    CComposeDlg empty;
+    empty.show();
+    empty.reject();
+    EXPECT_FALSE(empty.isVisible());
+    EXPECT_EQ(boxes.texts().size(), 2u);  // no question for empty fields
+}
+
+TEST(ComposeDlg, ControlsFollowTheWindowSize) {
+    test::qtApp();
+    CComposeDlg dlg;
+    dlg.show();
+    dlg.resize(700, 500);
+    QApplication::processEvents();
+    auto* send = button(&dlg, "送信");
+    auto* cancel = button(&dlg, "ｷｬﾝｾﾙ");
+    auto* body = byName<QPlainTextEdit>(&dlg, QStringLiteral("本文"));
+    EXPECT_EQ(cancel->geometry().right() + 1,
+              dlg.width() - (dlg.width() - cancel->x() - cancel->width()));
+    EXPECT_LT(send->geometry().bottom(), dlg.height());
+    EXPECT_EQ(send->y(), cancel->y());
+    EXPECT_LT(body->geometry().bottom(), send->y());
+    EXPECT_GT(body->width(), 600);
+    const int before = body->height();
+    dlg.resize(700, 600);
+    QApplication::processEvents();
+    EXPECT_EQ(body->height(), before + 100);
+}
+
+std::string writeMail(const test::TempDir& dir, int32_t box, const std::string& text) {
+    MailHead head;
+    std::strcpy(head.owner, "me");
+    std::strcpy(head.peer, "you");
+    head.box = box;
+    head.token = 4242;
+    const std::string name =
+        box ? CMessageFile::sentName(4242) : CMessageFile::receivedName(4242, 0);
+    EXPECT_TRUE(CMessageFile::write(dir.path, name, head, text.data(), text.size()));
+    return dir.file(name);
+}
+
+TEST(MailViewDlg, ShowsTheSplitTextAndRepliesWithTheQuoteFlag) {
+    test::qtApp();
+    CScriptedMessageBoxes boxes;
+    test::TempDir dir;
+    const std::string path = writeMail(dir, 0, "[Subject]:_[" + cp932("件名") + "]_body\r\nline");
+    CMailViewDlg dlg(path, 0, nullptr);
+    EXPECT_TRUE(dlg.loaded());
+    EXPECT_EQ(dlg.windowTitle(), QStringLiteral("メッセージ表示"));
+    EXPECT_TRUE(test::unnamedControls(&dlg).isEmpty())
+        << test::unnamedControls(&dlg).join(' ').toStdString();
+    EXPECT_EQ(byName<QLineEdit>(&dlg, QStringLiteral("タイトル"))->text(), QStringLiteral("件名"));
+    EXPECT_EQ(byName<QPlainTextEdit>(&dlg, QStringLiteral("本文"))->toPlainText(),
+              QStringLiteral("body\nline"));
+    MailHead head;
+    ASSERT_TRUE(CMessageFile::read(path, head));
+    EXPECT_EQ(head.token, 0);  // marked read
+    test::WhenModal<CMailViewDlg> act([&](CMailViewDlg* d) {
+        byName<QCheckBox>(d, QStringLiteral("引用"))->setChecked(true);
+        button(d, "返信")->click();
+    });
+    ASSERT_EQ(dlg.exec(), QDialog::Accepted);
+    EXPECT_EQ(dlg.quoteFlag(), 1);
+    EXPECT_EQ(dlg.body(), "body\r\nline");
+    EXPECT_TRUE(boxes.texts().empty());
+}
+
+TEST(MailViewDlg, SentMailHasNoReplyAndAFailedLoadIsReported) {
+    test::qtApp();
+    CScriptedMessageBoxes boxes;
+    test::TempDir dir;
+    CMailViewDlg sent(writeMail(dir, 1, "[Subject]:_[t]_b"), 1, nullptr);
+    sent.show();
+    EXPECT_FALSE(button(&sent, "返信")->isVisible());
+    EXPECT_FALSE(byName<QCheckBox>(&sent, QStringLiteral("引用"))->isVisible());
+    EXPECT_TRUE(button(&sent, "閉じる")->isVisible());
+    button(&sent, "閉じる")->click();
+    EXPECT_EQ(sent.result(), QDialog::Rejected);
+
+    CMailViewDlg missing(dir.file("gone"), 0, nullptr);
+    EXPECT_FALSE(missing.loaded());
+    missing.show();
+    QApplication::processEvents();
+    EXPECT_EQ(boxes.texts(), (test::Names{cp932("メールファイルの読み込みに失敗しました。\n")}));
+    EXPECT_TRUE(byName<QPlainTextEdit>(&missing, QStringLiteral("本文"))->toPlainText().isEmpty());
+}
+
+TEST(MailViewDlg, SaveWritesTheBodyAndRemembersTheFolder) {
+    test::qtApp();
+    CScriptedMessageBoxes boxes;
+    test::TempDir dir;
+    CClientSettings settings;
+    ASSERT_TRUE(replaceFileAtomically(dir.file("Tovic.ini"), "[USER]\n"));
+    ASSERT_EQ(settings.load(dir.file("Tovic.ini")), 1);
+    CMailViewDlg dlg(writeMail(dir, 1, "[Subject]:_[t]_" + cp932("本文") + "\r\n"), 1, &settings);
+    dlg.show();
+    // Through the save dialog, as the menu command opens it.
+    test::WhenModal<QFileDialog> act([&](QFileDialog* f) {
+        EXPECT_EQ(f->windowTitle(), QStringLiteral("名前を指定して保存"));
+        f->selectFile(QString::fromStdString(dir.file("saved")));
+        static_cast<QDialog*>(f)->accept();
+    });
+    dlg.saveAs();
+    EXPECT_EQ(test::contents(dir.file("saved.txt")), cp932("本文") + "\r\n");
+    EXPECT_EQ(settings.saveDir(), dir.path.substr(0, dir.path.size() - 1));
+    // A file that cannot be created is reported like a failed write; the folder stays.
+    dlg.saveTo(QString::fromStdString(dir.file("no/such/folder/x.txt")));
+    EXPECT_EQ(boxes.texts(), (test::Names{cp932("メッセージの保存に失敗しました。\n")}));
+    EXPECT_EQ(settings.saveDir(), dir.path.substr(0, dir.path.size() - 1));
+}
+
+TEST(UserSettingsDlg, OkCompletesTheDirectoryAndReturnsTheBoxes) {
+    test::qtApp();
+    CScriptedMessageBoxes boxes;
+    test::TempDir dir;
+    const std::string typed = dir.path.substr(0, dir.path.size() - 1);
+    CUserSettingsDlg dlg("/a", 1, 0, 0, 1);
+    EXPECT_EQ(dlg.windowTitle(), QStringLiteral("ユーザー設定"));
+    EXPECT_TRUE(test::unnamedControls(&dlg).isEmpty());
+    auto* field = byName<QLineEdit>(&dlg, QStringLiteral("ユーザーディレクトリ"));
+    ASSERT_TRUE(field);
+    EXPECT_EQ(field->text(), QStringLiteral("/a"));
+    EXPECT_TRUE(byName<QCheckBox>(&dlg, QStringLiteral("メッセージ到着時に音を鳴らす(Windows95用)"))
+                    ->isChecked());
+    test::WhenModal<CUserSettingsDlg> act([&](CUserSettingsDlg* d) {
+        button(d, "OK")->click();  // "/a" is refused
+        field->setText(QString::fromStdString(typed));
+        byName<QCheckBox>(d, QStringLiteral("メッセージ到着時にウィンドウを表示する"))
+            ->setChecked(true);
+        button(d, "OK")->click();
+    });
+    ASSERT_EQ(dlg.exec(), QDialog::Accepted);
+    EXPECT_EQ(boxes.texts(),
+              (test::Names{cp932("ユーザーディレクトリを正しく設定して下さい。\n")}));
+    EXPECT_EQ(dlg.dir(), dir.path);
+    EXPECT_EQ(field->text().toStdString(), dir.path);
+    EXPECT_EQ(dlg.beep(), 1);
+    EXPECT_EQ(dlg.winUp(), 1);
+    EXPECT_EQ(dlg.readBeep(), 0);
+    EXPECT_EQ(dlg.readWinUp(), 1);
+}
+
+TEST(RegisterDlg, FirstRunEditsTheAddressLockedModeOnlyNameAndGroup) {
+    test::qtApp();
+    CScriptedMessageBoxes boxes;
+    CRegisterDlg first(1, "", "", "");
+    EXPECT_EQ(first.windowTitle(), QStringLiteral("サーバにユーザ登録"));
+    EXPECT_TRUE(test::unnamedControls(&first).isEmpty());
+    auto* address = byName<QLineEdit>(&first, QStringLiteral("サーバアドレス"));
+    auto* name = byName<QLineEdit>(&first, QStringLiteral("ユーザ名"));
+    auto* group = byName<QLineEdit>(&first, QStringLiteral("ユーザグループ"));
+    ASSERT_TRUE(address && name && group);
+    EXPECT_TRUE(address->isEnabled());
+    test::WhenModal<CRegisterDlg> act([&](CRegisterDlg* d) {
+        test::typeText(address, QStringLiteral("10.0.300.1"));  // 300 cannot be typed
+        test::typeText(name, QStringLiteral("山田"));
+        button(d, "OK")->click();                                           // no group yet
+        test::typeText(group, QStringLiteral("営業部第一課の皆さん全員"));  // stops at 20 bytes
+        button(d, "OK")->click();
+    });
+    ASSERT_EQ(first.exec(), QDialog::Accepted);
+    EXPECT_EQ(boxes.texts(), (test::Names{cp932("ユーザグループを入力してください。\n")}));
+    EXPECT_EQ(first.changed(), 1);
+    EXPECT_EQ(first.address(), "10.0.30.1");
+    EXPECT_EQ(first.name(), cp932("山田"));
+    EXPECT_EQ(first.group(), cp932("営業部第一課の皆さん"));
+
+    CRegisterDlg locked(0, "mailhost", "A", "G");
+    EXPECT_FALSE(byName<QLineEdit>(&locked, QStringLiteral("サーバアドレス"))->isEnabled());
+    EXPECT_EQ(byName<QLineEdit>(&locked, QStringLiteral("サーバアドレス"))->text(),
+              QStringLiteral("mailhost"));
+    locked.show();
+    byName<QLineEdit>(&locked, QStringLiteral("ユーザ名"))->setText(QStringLiteral("B"));
+    button(&locked, "OK")->click();
+    EXPECT_EQ(locked.result(), QDialog::Accepted);
+    EXPECT_EQ(locked.changed(), 1);
+    EXPECT_EQ(locked.address(), "mailhost");
+    EXPECT_EQ(locked.name(), "B");
+}
+
+}  // namespace
+namespace test {
+void bindSendView(CMailboxStorage& storage, CPacketMailbox& view);
+}
+namespace {
+
+struct Mailbox {
+    CMailboxStorage storage;
+    CPacketMailbox view;
+    Mailbox() { test::bindSendView(storage, view); }
+};
+
+TEST(WaitDlg, ClosesWhenTheAwaitedConditionHolds) {
+    test::qtApp();
+    Mailbox box;
+    ASSERT_EQ(box.view.putSlot(8, "\x22\0\0\0\0\0\0\0", SLOT_OUTBOUND), 8u);
+    CWaitDlg sending(box.view, CWaitDlg::WAIT_SENDING);
+    EXPECT_EQ(sending.windowTitle(), QStringLiteral("返答待ち"));
+    EXPECT_EQ(sending.text(), QStringLiteral("サーバと通信中です......."));
+    EXPECT_TRUE(test::unnamedControls(&sending).isEmpty());
+    // The worker takes the request a little later: the dialog closes by itself.
+    int frameSeen = 0;
+    QTimer::singleShot(350, [&] {
+        frameSeen = sending.frame();
+        box.view.putSlot(0, nullptr, SLOT_OUTBOUND);
+    });
+    EXPECT_EQ(sending.exec(), QDialog::Accepted);
+    EXPECT_GT(frameSeen, 0);  // the animation ran meanwhile
+    EXPECT_EQ(sending.text(), QStringLiteral("サーバーと通信中です..."));
+
+    box.view.setStatus(ST_CONNECTING);
+    CWaitDlg connecting(box.view, CWaitDlg::WAIT_CONNECTING);
+    QTimer::singleShot(250, [&] { box.view.setStatus(ST_CONNECTED); });
+    EXPECT_EQ(connecting.exec(), QDialog::Accepted);
+    EXPECT_EQ(connecting.text(), QStringLiteral("サーバーに接続中です..."));
+}
+
+TEST(WaitDlg, CancelGivesUpAndLeavesTheMailboxAlone) {
+    test::qtApp();
+    Mailbox box;
+    box.view.setStatus(ST_CONNECTING);
+    CWaitDlg dlg(box.view, CWaitDlg::WAIT_CONNECTING);
+    test::WhenModal<CWaitDlg> act([](CWaitDlg* d) { button(d, "ｷｬﾝｾﾙ")->click(); });
+    EXPECT_EQ(dlg.exec(), QDialog::Rejected);
+    EXPECT_EQ(box.view.getStatus(), ST_CONNECTING);
+    EXPECT_TRUE(CWaitDlg::conditionHolds(box.view, CWaitDlg::WAIT_SENDING));
+    EXPECT_FALSE(CWaitDlg::conditionHolds(box.view, CWaitDlg::WAIT_CONNECTING));
+}
+
+TEST(AboutDlg, ShowsTheProgramLine) {
+    test::qtApp();
+    CAboutDlg dlg;
+    EXPECT_EQ(dlg.windowTitle(), QStringLiteral("ﾊﾞｰｼﾞｮﾝ情報 Tovic"));
+    EXPECT_TRUE(byName<QLabel>(&dlg, QStringLiteral("トヴィカ Version 1.2")));
+    test::WhenModal<CAboutDlg> act([](CAboutDlg* d) { button(d, "OK")->click(); });
+    EXPECT_EQ(dlg.exec(), QDialog::Accepted);
+}
+
+}  // namespace
+}  // namespace tovi
