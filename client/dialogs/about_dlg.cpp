@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QLabel>
 #include <QPushButton>
+#include <algorithm>
 
 #include "client/dialogs/dialog_texts.h"
 #include "client/dialogs/dialog_units.h"
@@ -22,17 +23,23 @@ CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
     iconLabel->setPixmap(icon.pixmap(32, 32));
     du.place(iconLabel, 10, 10, 22, 20);
 
-    du.place(named(new QLabel(QStringLiteral("トヴィカ Version 1.2"), this),
-                   QStringLiteral("トヴィカ Version 1.2")),
-             40, 10, 150, 10);
-    const QString second =
-        QStringLiteral("社内メッセージ クライアント (build %1)").arg(QStringLiteral(TOVI_VERSION));
-    du.place(named(new QLabel(second, this), second), 40, 24, 150, 10);
+    auto* first = named(new QLabel(QStringLiteral("トヴィカ Version 1.2"), this),
+                        QStringLiteral("トヴィカ Version 1.2"));
+    const QString secondText =
+        QStringLiteral("社内メッセージ クライアント  %1").arg(QStringLiteral(TOVI_VERSION));
+    auto* second = named(new QLabel(secondText, this), secondText);
+    du.place(first, 40, 10, 150, 10);
+    du.place(second, 40, 24, 150, 10);
+    // Wide enough for the longer line, whatever the font.
+    const int textWidth = std::max(first->sizeHint().width(), second->sizeHint().width());
+    first->resize(textWidth, first->height());
+    second->resize(textWidth, second->height());
+    const int width = std::max(du.x(200), first->x() + textWidth + du.x(10));
     auto* ok = named(new QPushButton(QStringLiteral("OK"), this), QStringLiteral("OK"));
     ok->setDefault(true);
-    du.place(ok, 140, 40, 50, 14);
+    ok->setGeometry(width - du.x(60), du.y(40), du.x(50), du.y(14));
     connect(ok, &QPushButton::clicked, this, &CAboutDlg::accept);
-    setFixedSize(du.x(200), du.y(62));
+    setFixedSize(width, du.y(62));
 }
 
 }  // namespace tovi
