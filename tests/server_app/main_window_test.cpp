@@ -306,6 +306,26 @@ TEST_F(ServerWindow, TheProgramGoesOnWhileTheWindowIsInTheTrayAndEndsAtTheShutDo
     EXPECT_FALSE(window->trayIcon().isVisible());
 }
 
+TEST_F(ServerWindow, AStopSignalWhileADialogIsOpenCancelsItAndEndsTheWindow) {
+    startServer("DELLIMIT=864000\n");
+    const std::string before = contents(ini());
+    window = std::make_unique<CServerMainDlg>(*app);
+    bool dialogWasOpen = false;
+    whenModal([&](QWidget* modal) {
+        auto* dialog = qobject_cast<CServerSettingsDlg*>(modal);
+        if (dialog == nullptr) return;
+        dialogWasOpen = true;
+        dialog->deleteOldBox()->setChecked(false);
+        // What SIGTERM does in the program.
+        window->shutDownNow();
+    });
+    QTimer::singleShot(0, [&] { QTest::mouseClick(window->settingsButton(), Qt::LeftButton); });
+    CWindowedServer::runMainWindow(*window);
+    EXPECT_TRUE(dialogWasOpen);
+    EXPECT_EQ(contents(ini()), before);
+    EXPECT_TRUE(boxes.texts().empty());
+}
+
 TEST_F(ServerWindow, WithoutATrayHidingMinimisesSoTheWindowCanComeBack) {
     startServer();
     openWindow();
