@@ -1,5 +1,6 @@
 #include "server/core/user_table.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "platform/file.h"
@@ -90,7 +91,11 @@ bool CUserTable::rename(int connection, const char* newName, const char* newGrou
         copyName(oldGroup, e.group);
         copyName(e.name, newName);
         copyName(e.group, newGroup);
-        return save();
+        if (save()) return true;
+        // Refused on the wire, so undone here: mail to the old name must still reach the user.
+        copyName(e.name, oldName);
+        copyName(e.group, oldGroup);
+        return false;
     }
     return false;
 }
@@ -139,7 +144,22 @@ size_t CUserTable::userCount() const {
 
 bool CUserTable::load() {
     std::string data;
-    if (!readWholeFile(m_path, data)) return false;
+    if (!readWholeFile(m_path, data)) {
+        // A missing file is an empty table; one that is there but unreadable is never written
+        // over until it can be read.
+        m_fileState = fileExists(m_path) || isDirectory(m_path) ? FILE_UNREADABLE : FILE_WHOLE;
+        return false;
+    }
+    m_fileState = FILE_WHOLE;
+    if (!addRecords(data)) {
+        m_fileState = FILE_PARTIAL;
+        m_loadedBytes = std::move(data);
+        return false;
+    }
+    return true;
+}
+
+bool CUserTable::addRecords(const std::string& data) {
     char name[NAME_BUFFER_SIZE];
     char group[NAME_BUFFER_SIZE];
     char address[ADDRESS_FIELD_SIZE + 1];
@@ -153,7 +173,43 @@ bool CUserTable::load() {
     return true;
 }
 
+bool CUserTable::keepDamagedFile() {
+    if (m_fileState == FILE_UNREADABLE) {
+        // Read late: the users of the file come first, those registered meanwhile after them.
+        std::string data;
+        if (!readWholeFile(m_path, data)) return false;
+        UserEntry registered[MAX_ENTRIES];
+        std::copy(std::begin(m_entries), std::end(m_entries), registered);
+        std::fill(std::begin(m_entries), std::end(m_entries), UserEntry{});
+        m_fileState = addRecords(data) ? FILE_WHOLE : FILE_PARTIAL;
+        if (m_fileState == FILE_PARTIAL) m_loadedBytes = data;
+        for (const UserEntry& e : registered) {
+            if (!e.inUse) continue;
+            int pos = positionOf(e.name);
+            if (pos >= 0) {
+                m_entries[pos].connection = e.connection;
+                continue;
+            }
+            add(e.name, e.address, e.group, e.connection, false);
+        }
+    }
+    if (m_fileState != FILE_PARTIAL) return true;
+    // What the table could not take is kept beside it, never over an earlier copy.
+    const std::string damaged = damagedPath();
+    CFile aside;
+    const bool created = !fileExists(damaged);
+    bool ok = aside.open(damaged, CFile::CREATE_KEEP) && aside.seekToEnd() &&
+              aside.write(m_loadedBytes.data(), m_loadedBytes.size()) && aside.sync();
+    ok = aside.close() && ok;
+    if (ok && created) ok = syncDirectory(directoryOf(damaged));
+    if (!ok) return false;
+    m_fileState = FILE_WHOLE;
+    m_loadedBytes.clear();
+    return true;
+}
+
 bool CUserTable::save() {
+    if (!keepDamagedFile()) return false;
     // At most 200 x 63 bytes; built whole so that the file is replaced in one step.
     char data[MAX_ENTRIES * FILE_RECORD_SIZE];
     size_t n = 0;

@@ -65,7 +65,7 @@ class CUserTable {
     void unbindConnection(int connection);
     // Gives the user of connection a new name and group. False when the new name belongs to a
     // user bound elsewhere (or to nobody's connection), when no user has this connection, or
-    // when the file could not be written (the change then stays in memory).
+    // when the file could not be written (the change is then undone).
     bool rename(int connection, const char* newName, const char* newGroup, char* oldName,
                 char* oldGroup);
     // The connection of the user, -1 when not connected or not registered.
@@ -86,14 +86,27 @@ class CUserTable {
     // not read.
     bool load();
     // Rewrites the file; false (old file untouched) when any part of it could not be written.
+    // A file that stopped loading early is first copied whole to TovisUser.dat.damaged (added
+    // to what is there, never over it); one that could not be read at all is read again first
+    // (its users come first, those registered meanwhile after them), and while it still cannot
+    // be read nothing is written.
     bool save();
+    std::string damagedPath() const { return m_path + ".damaged"; }
 
     const UserEntry& entry(size_t position) const { return m_entries[position]; }
     size_t userCount() const;
     const std::string& path() const { return m_path; }
 
   private:
+    enum FileState { FILE_WHOLE, FILE_PARTIAL, FILE_UNREADABLE };
+
     int positionOf(const char* name) const;
+    // Adds the file's records; false when one was refused (a repeated name, a full table).
+    bool addRecords(const std::string& data);
+    bool keepDamagedFile();
+
+    FileState m_fileState = FILE_WHOLE;
+    std::string m_loadedBytes;  // a file that stopped loading early, until it is kept aside
 
     std::string m_path;
     UserEntry m_entries[MAX_ENTRIES];

@@ -101,3 +101,50 @@ TEST_F(Registry, DeletingAUserDisconnectsItAndFreesItsPosition) {
 }
 
 }  // namespace tovi::test
+
+namespace tovi::test {
+
+// A rename that cannot be saved is refused and undone: the user keeps its name, mail to it is
+// delivered, and the file still holds the old name.
+TEST_F(Registry, ARenameThatCannotBeSavedIsUndone) {
+    auto kim = connectUser("kim", "g"), sender = connectUser("sender", "g");
+    const std::string before = contents(userFile());
+    CFileFaults::failRenamesTo("TovisUser.dat");
+    EXPECT_EQ(kim->registerUser("kimberly", "h", PKT_RENAME), REFUSED);
+    CFileFaults::reset();
+    EXPECT_EQ(kim->list(), (Names{"1:kim", "1:sender"}));
+    EXPECT_EQ(sender->sendMail(mailBody(SEND_TO_USER, "kim", "", "sender", "still")), MAIL_DONE);
+    EXPECT_EQ(kim->next().text(), "still");
+    EXPECT_EQ(contents(userFile()), before);
+}
+
+// A user file that stopped loading early is kept aside whole (never over an earlier copy) before
+// the first rewrite; one that cannot be read is not written over until it can be read, and its
+// users are then all there.
+TEST_F(Registry, AUserFileNotLoadedWholeIsNeverReplacedByThePartThatWasLoaded) {
+    ASSERT_TRUE(registerOffline(port, "ann", "g") && registerOffline(port, "ben", "g"));
+    const std::string two = contents(userFile());
+    const std::string repeated = two + two.substr(0, 63) + two.substr(63);  // ann twice, ben again
+    worker.reset();
+    ASSERT_TRUE(replaceFileAtomically(userFile(), repeated));
+    ASSERT_TRUE(replaceFileAtomically(userFile() + ".damaged", "earlier"));
+    ASSERT_TRUE(start());
+    auto cy = connectUser("cy", "g");
+    EXPECT_EQ(contents(userFile() + ".damaged"), "earlier" + repeated);
+    EXPECT_EQ(cy->list(), (Names{"0:ann", "0:ben", "1:cy"}));
+
+    worker.reset();
+    const std::string three = contents(userFile());
+    CFileFaults::failOpensOf("TovisUser.dat");
+    ASSERT_TRUE(start());
+    CTestClient dee;
+    ASSERT_TRUE(dee.connect(port) && dee.login("dee") == LOGIN_UNKNOWN_NAME);
+    EXPECT_EQ(dee.registerUser("dee", "g"), REGISTER_SAVE_FAILED);
+    CFileFaults::reset();
+    EXPECT_EQ(contents(userFile()), three);
+    EXPECT_EQ(dee.registerUser("dee", "g", PKT_RENAME), 0);  // the next save reads the file first
+    EXPECT_EQ(dee.list(), (Names{"0:ann", "0:ben", "0:cy", "1:dee"}));
+    EXPECT_EQ(contents(userFile()).size(), 4u * 63);
+}
+
+}  // namespace tovi::test
