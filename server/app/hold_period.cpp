@@ -1,10 +1,15 @@
 #include "server/app/hold_period.h"
 
+#include <algorithm>
+
 namespace tovi {
 
 CHoldPeriod::CHoldPeriod(int32_t currentLimit) : m_initialDays(daysOf(currentLimit)) {}
 
-int CHoldPeriod::daysOf(int32_t seconds) { return seconds > 0 ? seconds / SECONDS_PER_DAY : 0; }
+int CHoldPeriod::daysOf(int32_t seconds) {
+    if (seconds <= 0) return 0;
+    return std::min(seconds / SECONDS_PER_DAY, MAX_DAYS);
+}
 
 std::string CHoldPeriod::initialText() const {
     return m_initialDays > 0 ? std::to_string(m_initialDays) : std::string();
@@ -34,7 +39,7 @@ int CHoldPeriod::confirmedDays(bool checked, const std::string& text) {
 }
 
 bool CHoldPeriod::changedLimit(int days, int32_t& newLimit) const {
-    if (days < 0) days = 0;
+    days = std::clamp(days, 0, MAX_DAYS);
     if (days == m_initialDays) return false;
     newLimit = days * SECONDS_PER_DAY;
     return true;

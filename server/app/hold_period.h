@@ -20,6 +20,9 @@ class CHoldPeriod {
   public:
     static constexpr int32_t SECONDS_PER_DAY = 86400;
     static constexpr int MAX_DIGITS = 4;
+    // The most days the field can show; a longer hand-set limit is shown as this many days and
+    // kept as it is unless the operator changes the days.
+    static constexpr int MAX_DAYS = 9999;
 
     // currentLimit: the hold limit in force, in seconds (below 0 counts as 0).
     explicit CHoldPeriod(int32_t currentLimit);
@@ -29,7 +32,7 @@ class CHoldPeriod {
     // The text the days field opens with: the days in decimal, or empty.
     std::string initialText() const;
 
-    // Whole days of a limit in seconds, rounded down; 0 for 0 or less.
+    // Whole days of a limit in seconds, rounded down; 0 for 0 or less, at most MAX_DAYS.
     static int daysOf(int32_t seconds);
     // The days of the field's text: its leading digits (at most 4), 0 when there are none.
     static int parseDays(const std::string& text);

@@ -7,12 +7,12 @@
 #include <QRegularExpressionValidator>
 
 #include "server/app/dialog_units.h"
-#include "server/app/hold_period.h"
 
 namespace tovi {
 
-CServerSettingsDlg::CServerSettingsDlg(int days, QWidget* parent)
-    : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint), m_days(days) {
+CServerSettingsDlg::CServerSettingsDlg(const CHoldPeriod& period, QWidget* parent)
+    : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint),
+      m_days(period.initialDays()) {
     setWindowTitle(QStringLiteral("設定"));
     setFont(CDialogUnits::dialogFont());
     const CDialogUnits du(font());
@@ -48,7 +48,6 @@ CServerSettingsDlg::CServerSettingsDlg(int days, QWidget* parent)
 
     setFixedSize(du.size(240, 97));
 
-    const CHoldPeriod period(days * CHoldPeriod::SECONDS_PER_DAY);
     m_deleteOld->setChecked(period.initiallyChecked());
     m_daysEdit->setEnabled(period.initiallyChecked());
     m_daysEdit->setText(QString::fromStdString(period.initialText()));

@@ -7,6 +7,8 @@
 
 #include <QDialog>
 
+#include "server/app/hold_period.h"
+
 class QCheckBox;
 class QLineEdit;
 class QPushButton;
@@ -17,8 +19,8 @@ class CServerSettingsDlg : public QDialog {
     Q_OBJECT
 
   public:
-    // days: the whole days of the hold limit in force (0: none).
-    CServerSettingsDlg(int days, QWidget* parent = nullptr);
+    // period: the hold limit in force, which the dialog opens with.
+    explicit CServerSettingsDlg(const CHoldPeriod& period, QWidget* parent = nullptr);
 
     // The days confirmed with OK.
     int days() const { return m_days; }

@@ -64,9 +64,14 @@ TEST(UserList, ADeletionNamesTheUserByItsStoredBytes) {
 
 TEST(HoldPeriod, TheDialogOpensFromTheLimitInWholeDays) {
     // DELLIMIT, box ticked, days text.
-    const std::tuple<int32_t, bool, std::string> cases[] = {
-        {864000, true, "10"}, {90000, true, "1"},  {86399, false, ""},       {3600, false, ""},
-        {0, false, ""},       {-86400, false, ""}, {863913600, true, "9999"}};
+    const std::tuple<int32_t, bool, std::string> cases[] = {{864000, true, "10"},
+                                                            {90000, true, "1"},
+                                                            {86399, false, ""},
+                                                            {3600, false, ""},
+                                                            {0, false, ""},
+                                                            {-86400, false, ""},
+                                                            {863913600, true, "9999"},
+                                                            {2000000000, true, "9999"}};
     for (const auto& [limit, checked, text] : cases) {
         const CHoldPeriod period(limit);
         EXPECT_EQ(period.initiallyChecked(), checked) << limit;
@@ -103,6 +108,8 @@ TEST(HoldPeriod, OnlyAChangeOfTheShownDaysIsWritten) {
     EXPECT_FALSE(CHoldPeriod(3600).changedLimit(0, limit));
     EXPECT_FALSE(CHoldPeriod(90000).changedLimit(1, limit));
     EXPECT_FALSE(CHoldPeriod(864000).changedLimit(10, limit));
+    // A limit longer than the field can show is shown as 9999 days and kept when confirmed.
+    EXPECT_FALSE(CHoldPeriod(2000000000).changedLimit(9999, limit));
     EXPECT_EQ(limit, -1);
     // From a hand-set 3600, a tick with 1 day is a change.
     EXPECT_TRUE(CHoldPeriod(3600).changedLimit(1, limit));

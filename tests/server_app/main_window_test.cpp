@@ -396,7 +396,7 @@ TEST_F(ServerWindow, EveryControlCarriesAnAccessibleName) {
     std::vector<QWidget*> controls;
     for (QWidget* w : window->findChildren<QWidget*>())
         if (w->parentWidget() == window.get()) controls.push_back(w);
-    CServerSettingsDlg settings(3, window.get());
+    CServerSettingsDlg settings(CHoldPeriod(3 * DAY), window.get());
     for (QWidget* w : settings.findChildren<QWidget*>())
         if (w->parentWidget() == &settings) controls.push_back(w);
     CServerAboutDlg about(window.get());
