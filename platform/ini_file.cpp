@@ -1,5 +1,8 @@
 #include "platform/ini_file.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <climits>
 #include <string_view>
 #include <vector>
@@ -152,6 +155,43 @@ Location locate(const std::string& text, const std::vector<Line>& lines, std::st
     return loc;
 }
 
+// The file that path names, following symbolic links (a relative link from its own directory).
+std::string resolveLinks(const std::string& path) {
+    std::string p = path;
+    for (int hops = 0; hops < 40; ++hops) {
+        char target[PATH_MAX];
+        const ssize_t n = ::readlink(p.c_str(), target, sizeof target - 1);
+        if (n <= 0) break;
+        std::string next(target, static_cast<size_t>(n));
+        if (next[0] != '/') next = directoryOf(p) + "/" + next;
+        p = next;
+    }
+    return p;
+}
+
+// Replaces the file path names with text atomically. A symbolic link stays a link (the file it
+// names is replaced) and the file keeps its permission bits.
+bool replaceKeepingLinkAndMode(const std::string& path, const std::string& text) {
+    const std::string target = resolveLinks(path);
+    struct stat st;
+    if (::stat(target.c_str(), &st) != 0) return replaceFileAtomically(target, text, ".tmp");
+    const std::string companion = target + ".tmp";
+    bool ok;
+    {
+        CFile file;
+        ok = file.open(companion, CFile::CREATE_TRUNCATE) && file.write(text.data(), text.size()) &&
+             file.sync();
+        ok = file.close() && ok;
+    }
+    ok = ok && ::chmod(companion.c_str(), st.st_mode & 07777) == 0;
+    ok = ok && renameFile(companion, target);
+    if (!ok) {
+        removeFile(companion);
+        return false;
+    }
+    return syncDirectory(directoryOf(target));
+}
+
 }  // namespace
 
 bool CIniFile::exists() const { return fileExists(m_path); }
@@ -239,7 +279,7 @@ bool CIniFile::writeString(const std::string& section, const std::string& key,
         out += value;
         out += '\n';
     }
-    return replaceFileAtomically(m_path, out, ".tmp");
+    return replaceKeepingLinkAndMode(m_path, out);
 }
 
 bool CIniFile::writeInt(const std::string& section, const std::string& key, int value) {

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <climits>
 #include <filesystem>
@@ -13,7 +15,7 @@ namespace tovi {
 namespace {
 
 class IniFileTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         char tmpl[] = "/tmp/tovi_ini_XXXXXX";
         ASSERT_NE(mkdtemp(tmpl), nullptr);
@@ -38,7 +40,7 @@ TEST_F(IniFileTest, MissingGivesTheDefaultNamesIgnoreCaseBlanksAndQuotesAreStrip
     put("; comment=1\r\n  [ Server ]  \r\n  Port = 8000  \r\nName=\"a b\"\r\nEmpty=\r\n"
         ";Hidden=1\n");
     CIniFile ini(m_path);
-    EXPECT_EQ(ini.getString("Other", "Port", "dflt"), "dflt");  // missing section
+    EXPECT_EQ(ini.getString("Other", "Port", "dflt"), "dflt");                  // missing section
     EXPECT_EQ(CIniFile(m_dir + "/none.ini").getInt("Server", "Port", 77), 77);  // missing file
     EXPECT_EQ(ini.getInt("SERVER", "port"), 8000);
     EXPECT_EQ(ini.getString("server", "NAME"), "a b");
@@ -65,19 +67,18 @@ TEST_F(IniFileTest, Cp932NamesAreNotCaseFoldedInsideCharactersAndValuesAreBytes)
 }
 
 TEST_F(IniFileTest, ReplacingAKeyKeepsEveryOtherByte) {
-    const std::string before =
-        std::string("; settings\r\n") +
-        "[General]\r\n"
-        "Name=first\r\n"
-        "\r\n"
-        "[Server]\n"
-        "  PORT = 8000 \r\n" +
-        std::string("\0\0\0\n", 4) +
-        "no equals sign here\n"
-        "[broken\n"
-        "Host=alpha\n"
-        "[Tail]\n"
-        "last=1";  // no line end
+    const std::string before = std::string("; settings\r\n") +
+                               "[General]\r\n"
+                               "Name=first\r\n"
+                               "\r\n"
+                               "[Server]\n"
+                               "  PORT = 8000 \r\n" +
+                               std::string("\0\0\0\n", 4) +
+                               "no equals sign here\n"
+                               "[broken\n"
+                               "Host=alpha\n"
+                               "[Tail]\n"
+                               "last=1";  // no line end
     put(before);
     CIniFile ini(m_path);
     ASSERT_TRUE(ini.writeInt("server", "Port", 9001));
@@ -108,8 +109,8 @@ TEST_F(IniFileTest, NewKeyGoesAfterTheLastLineOfItsSectionAndNewSectionsAtTheEnd
 TEST_F(IniFileTest, IntegersReadLikeAtoi) {
     put("[I]\nneg=-42\nlead=12abc\ngarbage=abc\nempty=\nbig=99999999999\nspaced= -3 \n");
     CIniFile ini(m_path);
-    const std::pair<const char*, int> cases[] = {
-        {"neg", -42}, {"lead", 12}, {"garbage", 0}, {"empty", 0}, {"big", INT_MAX}, {"spaced", -3}};
+    const std::pair<const char*, int> cases[] = {{"neg", -42}, {"lead", 12},     {"garbage", 0},
+                                                 {"empty", 0}, {"big", INT_MAX}, {"spaced", -3}};
     for (const auto& [key, value] : cases) EXPECT_EQ(ini.getInt("I", key, 1), value) << key;
     ASSERT_TRUE(ini.writeInt("I", "neg", INT_MIN));
     EXPECT_NE(contents().find("neg=-2147483648\n"), std::string::npos);
@@ -137,6 +138,25 @@ TEST_F(IniFileTest, FailedWriteKeepsTheOldFileWhole) {
     EXPECT_FALSE(ini.writeString("S", "a=b", "1"));
     EXPECT_FALSE(ini.writeString("S]", "k", "1"));
     EXPECT_EQ(contents(), before);
+}
+
+// An operator's Tovis.ini may be a link into another directory and may be kept private: a
+// rewrite goes to the file the link names and keeps the file's permission bits.
+TEST_F(IniFileTest, RewriteKeepsPermissionBitsAndWritesThroughASymbolicLink) {
+    ASSERT_EQ(::mkdir((m_dir + "/etc").c_str(), 0755), 0);
+    const std::string real = m_dir + "/etc/real.ini";
+    ASSERT_TRUE(replaceFileAtomically(real, "[S]\nk=1\n"));
+    ASSERT_EQ(::chmod(real.c_str(), 0600), 0);
+    ASSERT_EQ(::symlink("etc/real.ini", m_path.c_str()), 0);  // relative to the link's directory
+    CIniFile ini(m_path);
+    ASSERT_TRUE(ini.writeInt("S", "k", 2));
+    struct stat st;
+    ASSERT_EQ(::lstat(m_path.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+    ASSERT_EQ(::stat(real.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0600u);
+    EXPECT_EQ(contents(), "[S]\nk=2\n");
+    EXPECT_FALSE(fileExists(real + ".tmp"));
 }
 
 }  // namespace
