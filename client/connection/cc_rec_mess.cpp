@@ -214,10 +214,11 @@ bool CcRecMess::storeMail(const Unsaved& mail) {
 
 bool CcRecMess::applyReadNotice(int32_t token) {
     if (!m_directoryUsable) return false;
-    // A sent file that was deleted (or belongs to another directory): the notice is dropped.
+    // A sent file that was deleted (or belongs to another directory, or to another user of a
+    // shared one): the notice is dropped.
     const std::string path = m_fsDirectory + CMessageFile::sentName(token);
     if (token != NOTICE_TOKEN_NONE) {
-        CMessageFile::TokenResult result = CMessageFile::setToken(path, 0);
+        CMessageFile::TokenResult result = CMessageFile::setToken(path, 0, m_userName);
         if (result == CMessageFile::TOKEN_NO_FILE) return true;
         if (result == CMessageFile::TOKEN_FAILED) return false;
     } else if (!fileExists(path)) {

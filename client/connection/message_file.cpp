@@ -153,12 +153,18 @@ bool CMessageFile::read(const std::string& path, MailHead& head, std::string* te
     return head.textLength == 0 || file.readExact(text->data(), text->size());
 }
 
-CMessageFile::TokenResult CMessageFile::setToken(const std::string& path, int32_t token) {
+CMessageFile::TokenResult CMessageFile::setToken(const std::string& path, int32_t token,
+                                                 const char* owner) {
     if (path.size() > MAX_PATH_BYTES) return TOKEN_FAILED;
     CFile file;
     if (!file.open(path, CFile::READ_WRITE)) return fileExists(path) ? TOKEN_FAILED : TOKEN_NO_FILE;
     char bytes[TOKEN_OFFSET];
     if (!file.readExact(bytes, TOKEN_OFFSET)) return TOKEN_FAILED;
+    if (owner != nullptr) {
+        char fileOwner[NAME_BUFFER_SIZE];
+        getName(bytes, fileOwner);
+        if (!sameName(fileOwner, owner)) return TOKEN_NO_FILE;
+    }
     char value[4];
     putInt32(value, token);
     if (!file.seek(TOKEN_OFFSET) || !file.write(value, sizeof value)) return TOKEN_FAILED;

@@ -97,9 +97,12 @@ class CMessageFile {
     static bool read(const std::string& path, MailHead& head, std::string* text = nullptr);
 
     // Writes token into the token field of an existing mail file: opens it for reading and
-    // writing, reads the first 48 bytes, writes the int32 at 48.
+    // writing, reads the first 48 bytes, writes the int32 at 48. With owner given, a file whose
+    // owner field holds another name (another user's of a shared directory) is left alone and
+    // counts as no file.
     enum TokenResult { TOKEN_WRITTEN = 1, TOKEN_NO_FILE = 0, TOKEN_FAILED = -1 };
-    static TokenResult setToken(const std::string& path, int32_t token);
+    static TokenResult setToken(const std::string& path, int32_t token,
+                                const char* owner = nullptr);
 
     // Creates (or truncates) the flag file with 2 zero bytes.
     static bool raiseFlag(const std::string& fsDir, const char* flagName);

@@ -117,10 +117,16 @@ TEST(ReceiveWorker, ReadNoticesMarkTheSentMailOrOnlyRaiseTheFlagOtherPacketsAreN
     EXPECT_EQ(contents(f.dir + "_TovicS1700000500").substr(48, 4), int32s({0}));
     ASSERT_TRUE(f.deliver(mail("", MAIL_READ_NOTICE, 1)) && f.flagRaised(CMessageFile::SENT_FLAG));
     EXPECT_EQ(contents(f.dir + "_TovicS1").substr(48, 4), int32s({4242}));
-    // A notice for a sent mail that was deleted changes nothing and shows nothing.
-    ASSERT_TRUE(f.deliver(mail("", MAIL_READ_NOTICE, 1700000501)) && f.slotEmpties());
+    // A notice for a sent mail that was deleted, or for another user's of the shared directory,
+    // changes nothing and shows nothing.
+    const std::string carols = nameField("carol") + int32s({1, CMessageFile::BOX_SENT}) +
+                               nameField("al") + int32s({1700000501, 0});
+    ASSERT_TRUE(replaceFileAtomically(f.dir + "_TovicS1700000501", carols));
+    ASSERT_TRUE(f.deliver(mail("", MAIL_READ_NOTICE, 1700000501)) &&
+                f.deliver(mail("", MAIL_READ_NOTICE, 1700000502)) && f.slotEmpties());
     sleepMs(200);
-    EXPECT_EQ(findFiles(f.dir, "*").size(), 2u);
+    EXPECT_EQ(findFiles(f.dir, "*").size(), 3u);  // no flag either
+    EXPECT_EQ(contents(f.dir + "_TovicS1700000501"), carols);
     // One that cannot be opened shows its box.
     CFileFaults::failOpensOf("_TovicS1700000500");
     ASSERT_TRUE(f.deliver(mail("", MAIL_READ_NOTICE, 1700000500)));
