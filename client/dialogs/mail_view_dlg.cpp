@@ -67,6 +67,7 @@ CMailViewDlg::CMailViewDlg(const std::string& mailPath, int sent, CClientSetting
     m_loaded = CMailViewText::load(m_path, m_sent, m_title, m_body);
     if (m_loaded) {
         m_titleEdit->setText(fromCp932(m_title));
+        m_titleEdit->setCursorPosition(0);  // a long title shows its beginning
         m_bodyEdit->setPlainText(fromCp932(m_body));
         if (m_sent == 1) {
             m_quote->hide();

@@ -77,6 +77,8 @@ CWaitDlg::CWaitDlg(CPacketMailbox& mailbox, int mode, QWidget* parent)
 
     m_timer.setInterval(TICK_MS);
     connect(&m_timer, &QTimer::timeout, this, &CWaitDlg::tick);
+    // Once closed either way, no later tick may turn a cancellation into an acceptance.
+    connect(this, &QDialog::finished, &m_timer, &QTimer::stop);
 }
 
 bool CWaitDlg::conditionHolds(const CPacketMailbox& mailbox, int mode) {
@@ -98,10 +100,7 @@ void CWaitDlg::showEvent(QShowEvent* event) {
 void CWaitDlg::tick() {
     ++m_frame;
     m_animation->update();
-    if (conditionHolds(m_mailbox, m_mode)) {
-        m_timer.stop();
-        accept();
-    }
+    if (conditionHolds(m_mailbox, m_mode)) accept();
 }
 
 }  // namespace tovi

@@ -359,7 +359,15 @@ TEST(WaitDlg, CancelGivesUpAndLeavesTheMailboxAlone) {
     CWaitDlg dlg(box.view, CWaitDlg::WAIT_CONNECTING);
     test::WhenModal<CWaitDlg> act([](CWaitDlg* d) { button(d, "ｷｬﾝｾﾙ")->click(); });
     EXPECT_EQ(dlg.exec(), QDialog::Rejected);
-    EXPECT_EQ(box.view.getStatus(), ST_CONNECTING);
+    // The wait is over: a later change of the status (while the caller shows its own box)
+    // does not turn the cancellation into an acceptance.
+    box.view.setStatus(ST_CONNECTED);
+    QTimer pause;
+    pause.setSingleShot(true);
+    pause.start(250);
+    while (pause.isActive()) QApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+    EXPECT_EQ(dlg.result(), QDialog::Rejected);
+    box.view.setStatus(ST_CONNECTING);
     EXPECT_TRUE(CWaitDlg::conditionHolds(box.view, CWaitDlg::WAIT_SENDING));
     EXPECT_FALSE(CWaitDlg::conditionHolds(box.view, CWaitDlg::WAIT_CONNECTING));
 }
