@@ -27,8 +27,12 @@ class CCp932LineValidator : public QValidator {
         while (suffix < common - prefix &&
                input[input.size() - 1 - suffix] == old[old.size() - 1 - suffix])
             ++suffix;
-        const QString inserted = input.mid(prefix, input.size() - prefix - suffix);
+        QString inserted = input.mid(prefix, input.size() - prefix - suffix);
         if (inserted.isEmpty()) return Acceptable;  // a deletion
+        // Line breaks and other control characters have no place in a one-line field.
+        const qsizetype before = inserted.size();
+        inserted.removeIf([](QChar c) { return c.unicode() < 0x20 || c.unicode() == 0x7F; });
+        if (inserted.isEmpty()) return Invalid;
         const long kept =
             CCp932Input::byteCount((input.left(prefix) + input.right(suffix)).toStdString());
         const long room =
@@ -37,7 +41,8 @@ class CCp932LineValidator : public QValidator {
         const std::string utf8 = inserted.toStdString();
         switch (CCp932Input::fit(utf8, room, keep)) {
             case CCp932Input::FITS:
-                return Acceptable;
+                if (inserted.size() == before) return Acceptable;
+                break;
             case CCp932Input::REFUSED:
                 m_edit->refuse();
                 return Invalid;

@@ -64,7 +64,8 @@ void CCp932TextEdit::keyPressEvent(QKeyEvent* event) {
     const bool inserts = !typed.isEmpty() && !isReadOnly() &&
                          (typed == QStringLiteral("\n") || typed == QStringLiteral("\t") ||
                           typed.at(0).isPrint() || typed.at(0).isSurrogate());
-    if (!inserts || (event->modifiers() & (Qt::ControlModifier | Qt::AltModifier))) {
+    const bool movesFocus = typed == QStringLiteral("\t") && tabChangesFocus();
+    if (!inserts || movesFocus || (event->modifiers() & (Qt::ControlModifier | Qt::AltModifier))) {
         QPlainTextEdit::keyPressEvent(event);
         return;
     }

@@ -39,6 +39,11 @@ TEST(Cp932Edits, LineEditStopsAtTheByteLimitHoweverTextArrives) {
     QApplication::clipboard()->setText(QStringLiteral("全部置換"));
     edit.paste();
     EXPECT_EQ(edit.text(), QStringLiteral("全部置換"));
+    // A pasted line break has no place in a one-line field.
+    edit.clear();
+    QApplication::clipboard()->setText(QStringLiteral("ab\r\ncd\n"));
+    edit.paste();
+    EXPECT_EQ(edit.cp932Text(), "abcd");
     EXPECT_TRUE(boxes.texts().empty());
 }
 
