@@ -61,15 +61,14 @@ class FakeServer {
     std::thread m_thread;
 };
 
-// One client as its main window runs it: the storage, the one socket, both workers (started by
-// the test), the main window's views of the two status pairs and a mail directory. It resets the
-// workers' process-wide state.
+// One client as its main window runs it: the storage, both workers (started by the test, the send
+// worker with no connection object of the caller's), the main window's views of the two status
+// pairs and a mail directory. It resets the workers' process-wide state.
 struct ClientStack {
     TempDir root;
     std::string dir = root.path + "mail/";
     CMailboxStorage storage;
     CPacketMailbox sendView, receiveView;
-    CBsClientSocket connection{SocketRole::CLIENT};
     WorkerStartParam sendParam, receiveParam;
     CcRsData sender;
     CcRecMess receiver;
@@ -81,8 +80,8 @@ struct ClientStack {
         if (makeDir) makeDirectories(dir);
         sendView.bind(&storage.lock, &storage.slots, &storage.sendStatus);
         receiveView.bind(&storage.lock, &storage.slots, &storage.receiveStatus);
-        sendParam = {&connection, &storage.lock, &storage.slots, &storage.sendStatus, "127.0.0.1",
-                     port,        user,          "sales",        newRegistration};
+        sendParam = {nullptr, &storage.lock, &storage.slots, &storage.sendStatus, "127.0.0.1",
+                     port,    user,          "sales",        newRegistration};
         receiveParam = {
             nullptr, &storage.lock, &storage.slots, &storage.receiveStatus, "", 0, user, "",
             0,       dir.c_str()};
