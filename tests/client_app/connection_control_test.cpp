@@ -233,7 +233,8 @@ TEST(ConnectionControl, ARequestIsWaitedForOnlyWhileAWorkerCanTakeIt) {
     control.initialise(0);
     ASSERT_TRUE(eventually([&] { return control.loggedIn(); }));
 
-    // The worker has ended with a failure (the exit is declined): the request stays queued, no waiting dialog.
+    // The worker has ended with a failure (the exit is declined): the request stays queued, no
+    // waiting dialog.
     control.killWorkers(1);
     control.sendView().setStatus(ST_ALREADY_CONNECTED);
     ASSERT_TRUE(control.postRequest(PKT_USERLIST_REQ, std::string(24, '\0').data(), 24));

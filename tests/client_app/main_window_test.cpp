@@ -1,0 +1,172 @@
+// The main window's wiring on the offscreen platform, against a scripted server that accepts
+// every log-in: layout and names, the box selector, Enter and Delete, the exit question, the tray
+// fallback and the announcements of new mail.
+#include <gtest/gtest.h>
+
+#include <QContextMenuEvent>
+#include <QFontMetrics>
+#include <QHeaderView>
+#include <QMenu>
+#include <QMenuBar>
+#include <QTest>
+#include <fstream>
+
+#include "client/connection/message_file.h"
+#include "client/dialogs/mail_view_dlg.h"
+#include "qt_support.h"
+#include "scripted_server.h"
+#include "ui/qt/tray_icon.h"
+#include "ui/scripted_message_boxes.h"
+
+namespace tovi::test {
+namespace {
+
+void writeMail(const std::string& dir, const std::string& name, int32_t box, int32_t token,
+               const std::string& title) {
+    const std::string text = "[Subject]:_[" + title + "]_body";
+    std::ofstream(dir + name, std::ios::binary)
+        << nameField("alice") + int32s({1700000000, box}) + nameField("bob") +
+               int32s({token, static_cast<int32_t>(text.size())}) + text;
+}
+
+struct Fixture {
+    CScriptedMessageBoxes boxes;
+    ScriptedServer server{acceptingServer};
+    TempDir dir;
+    ClientWindow client{dir.path, server.port(), "alice", "sales"};
+    CClientMainDlg& w() { return *client.window; }
+};
+
+TEST(MainWindow, LayoutTextsAndAccessibleNames) {
+    Fixture f;
+    EXPECT_EQ(f.w().windowTitle(), QStringLiteral("トヴィカ"));
+    QComboBox* selector = f.w().boxSelector();
+    ASSERT_EQ(selector->count(), 2);
+    EXPECT_EQ(selector->itemText(0), QStringLiteral("受信ボックス"));
+    EXPECT_EQ(selector->itemText(1), QStringLiteral("送信ボックス"));
+    const QStringList inbox = {"読", "相手送信日時　　　　", "送信者名　　　", "タイトル　　　"};
+    const QStringList sent = {"読", "送信日時　　　　　　", "送信先　　　　", "タイトル　　　"};
+    for (int box : {INBOX, SENT_BOX}) {
+        QTreeWidget* list = f.w().list(box);
+        const QFontMetrics metrics(list->font());
+        for (int c = 0; c < 4; ++c) {
+            const QString header = (box == INBOX ? inbox : sent)[c];
+            EXPECT_EQ(list->headerItem()->text(c), header);
+            const QString sizing =
+                header + (c == 0 ? QStringLiteral("　") : QStringLiteral("  　"));
+            EXPECT_EQ(list->columnWidth(c), metrics.horizontalAdvance(sizing)) << c;
+        }
+        EXPECT_FALSE(list->header()->sectionsClickable());
+        EXPECT_EQ(list->selectionMode(), QAbstractItemView::SingleSelection);
+    }
+    EXPECT_TRUE(f.w().list(INBOX)->isVisible());
+    EXPECT_FALSE(f.w().list(SENT_BOX)->isVisible());
+    const char* const buttons[] = {"表示", "閉じる", "新規メール送信", "タスクバーへ", "削除"};
+    for (int id = 1; id <= 5; ++id)
+        EXPECT_EQ(f.w().button(id)->accessibleName(), QString::fromUtf8(buttons[id - 1]));
+    EXPECT_FALSE(f.w().button(2)->isVisible());
+    EXPECT_TRUE(f.w().button(1)->isDefault());
+    for (QWidget* child : f.w().findChildren<QWidget*>())
+        if (child->isVisible() &&
+            (qobject_cast<QAbstractButton*>(child) || qobject_cast<QComboBox*>(child) ||
+             qobject_cast<QTreeWidget*>(child)))
+            EXPECT_FALSE(child->accessibleName().isEmpty()) << child->metaObject()->className();
+    QMenu* menu = f.w().menuBar()->actions().at(0)->menu();
+    EXPECT_EQ(f.w().menuBar()->actions().at(0)->text(), QStringLiteral("設定(&S)"));
+    ASSERT_EQ(menu->actions().size(), 2);
+    EXPECT_EQ(menu->actions().at(0)->text(), QStringLiteral("接続に関する設定(&C)"));
+    EXPECT_EQ(menu->actions().at(1)->text(), QStringLiteral("その他の設定(&O)"));
+    EXPECT_EQ(CClientMainDlg::aboutEntryText(), QStringLiteral("ﾊﾞｰｼﾞｮﾝ情報(Tovic) (&A)..."));
+}
+
+TEST(MainWindow, DeleteActsOnTheShownListAndEnterOpensTheInboxSelectionFirst) {
+    Fixture f;
+    writeMail(f.client.mailDir, "_TovicR17000000010", 0, 0, "in");
+    writeMail(f.client.mailDir, "_TovicS1700000001", 1, 1, "out");
+    f.w().reloadLists();
+    ASSERT_EQ(f.client.rows(INBOX), 1);
+    ASSERT_EQ(f.client.rows(SENT_BOX), 1);
+    f.w().list(INBOX)->topLevelItem(0)->setSelected(true);
+    f.w().boxSelector()->setCurrentIndex(SENT_BOX);
+    EXPECT_TRUE(f.w().list(SENT_BOX)->isVisible());
+    EXPECT_FALSE(f.w().list(INBOX)->isVisible());
+
+    // Enter with the sent box shown opens the inbox's selected message.
+    QString opened;
+    ModalDriver driver([&](QWidget* modal) {
+        if (auto* view = qobject_cast<CMailViewDlg*>(modal)) {
+            opened = QString::fromStdString(view->title());
+            click(view, QStringLiteral("閉じる"));
+        }
+    });
+    f.w().boxSelector()->setFocus();
+    QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+    QApplication::sendEvent(f.w().boxSelector(), &enter);
+    EXPECT_TRUE(pump([&] { return !opened.isEmpty(); }, 5000));
+    EXPECT_EQ(opened, QStringLiteral("in"));
+
+    // Delete with the focus in the selector: nothing is selected in the shown sent box, so the
+    // inbox message the user cannot see stays.
+    QTest::keyClick(f.w().boxSelector(), Qt::Key_Delete);
+    f.w().deleteMail();
+    EXPECT_TRUE(fileExists(f.client.mailDir + "_TovicR17000000010"));
+    f.w().list(SENT_BOX)->topLevelItem(0)->setSelected(true);
+    f.w().deleteMail();
+    EXPECT_FALSE(fileExists(f.client.mailDir + "_TovicS1700000001"));
+    EXPECT_EQ(f.client.rows(SENT_BOX), 0);
+    EXPECT_EQ(f.client.rows(INBOX), 1);
+}
+
+TEST(MainWindow, TheDeleteKeyAnywhereDeletesTheSelectedMessage) {
+    Fixture f;
+    writeMail(f.client.mailDir, "_TovicR17000000010", 0, 0, "in");
+    f.w().reloadLists();
+    f.w().list(INBOX)->topLevelItem(0)->setSelected(true);
+    f.w().activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&f.w()));
+    f.w().boxSelector()->setFocus();
+    QTest::keyClick(f.w().boxSelector(), Qt::Key_Delete);
+    EXPECT_TRUE(pump([&] { return f.client.rows(INBOX) == 0; }, 3000));
+    EXPECT_FALSE(fileExists(f.client.mailDir + "_TovicR17000000010"));
+}
+
+TEST(MainWindow, ExitQuestionCancelKeepsRunningAndOkEndsTheWindow) {
+    Fixture f;
+    ASSERT_TRUE(f.client.loggedIn());
+    f.boxes.queueAnswer(IDCANCEL);
+    f.w().reject();  // Esc
+    EXPECT_EQ(f.boxes.texts(), Names{cp932("トヴィカを終了します。")});
+    EXPECT_FALSE(f.w().ended());
+    EXPECT_TRUE(f.w().isVisible());
+    f.boxes.queueAnswer(IDOK);
+    f.w().close();  // the close box
+    EXPECT_TRUE(f.w().ended());
+    EXPECT_FALSE(f.w().isVisible());
+    EXPECT_FALSE(f.w().control().postRequest(PKT_USERLIST_REQ, "", 0));
+}
+
+TEST(MainWindow, WithoutATrayTheWindowIsMinimisedAndAnnouncementsBringItBack) {
+    Fixture f;
+    ASSERT_FALSE(CTrayIcon::isAvailable());
+    ASSERT_EQ(f.client.app->settings().setUserOptions(f.client.mailDir, 1, 1, 0, 0), 0);
+    f.w().toTray();
+    EXPECT_TRUE(f.w().isMinimized());
+    // New mail with BEEP and WINUP: a beep, the window back, the list reloaded.
+    writeMail(f.client.mailDir, "_TovicR17000000010", 0, 5, "new");
+    ASSERT_TRUE(CMessageFile::raiseFlag(f.client.mailDir, CMessageFile::RECEIVED_FLAG));
+    EXPECT_TRUE(pump([&] { return f.client.rows(INBOX) == 1; }, 3000));
+    EXPECT_EQ(f.client.cell(INBOX, 0, 0), QStringLiteral("●"));
+    EXPECT_FALSE(f.w().isMinimized());
+    EXPECT_EQ(f.boxes.beeps(), 1);
+    EXPECT_FALSE(fileExists(f.client.mailDir + CMessageFile::RECEIVED_FLAG));
+    // A read notice with READBEEP and READWINUP clear: only listed.
+    writeMail(f.client.mailDir, "_TovicS1700000001", 1, 0, "read");
+    f.w().toTray();
+    ASSERT_TRUE(CMessageFile::raiseFlag(f.client.mailDir, CMessageFile::SENT_FLAG));
+    EXPECT_TRUE(pump([&] { return f.client.rows(SENT_BOX) == 1; }, 3000));
+    EXPECT_TRUE(f.w().isMinimized());
+    EXPECT_EQ(f.boxes.beeps(), 1);
+}
+
+}  // namespace
+}  // namespace tovi::test
