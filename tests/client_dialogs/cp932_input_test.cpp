@@ -18,23 +18,6 @@ TEST(Cp932Input, CountsCp932BytesWithLineBreaksAsTwo) {
     EXPECT_EQ(CCp932Input::byteCount("한"), -1);
 }
 
-TEST(Cp932Input, InsertionStopsAtTheLimitOnWholeCharacters) {
-    size_t keep = 99;
-    EXPECT_EQ(CCp932Input::fit("あい", 4, keep), CCp932Input::FITS);
-    EXPECT_EQ(keep, std::string("あい").size());
-    EXPECT_EQ(CCp932Input::fit("あい", 3, keep), CCp932Input::CUT);
-    EXPECT_EQ(keep, std::string("あ").size());
-    EXPECT_EQ(CCp932Input::fit("ab\ncd", 3, keep), CCp932Input::CUT);
-    EXPECT_EQ(keep, 2u);  // the line break needs 2 and only 1 is left
-    EXPECT_EQ(CCp932Input::fit("x", 0, keep), CCp932Input::CUT);
-    EXPECT_EQ(keep, 0u);
-    EXPECT_EQ(CCp932Input::fit("x", -5, keep), CCp932Input::CUT);
-    EXPECT_EQ(keep, 0u);
-    // One character cp932 cannot hold refuses the whole insertion, even with room to spare.
-    EXPECT_EQ(CCp932Input::fit("abc한", 100, keep), CCp932Input::REFUSED);
-    EXPECT_EQ(keep, 0u);
-}
-
 TEST(Cp932Input, WidgetEdgeTurnsCrLfIntoLfAndBack) {
     std::string back;
     const std::string stored = cp932("一行目") + "\r\n\r\nb";

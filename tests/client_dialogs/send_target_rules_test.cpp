@@ -49,17 +49,6 @@ TEST(SendTargetRules, MembersAreDeduplicatedOnlyWhenByteForByteEqual) {
               (test::Names{cp932("×  abc"), cp932("○  ABC"), cp932("○  abc")}));
 }
 
-TEST(SendTargetRules, ChosenUserLosesItsFourByteMark) {
-    const CUserDirectory d = directory({{1, "山田太郎", "営業"}});
-    CSendTargetRules rules(&d, cp932("営業"));
-    EXPECT_EQ(CSendTargetRules::memberEntry(1, "A").size(), CSendTargetRules::MARK_BYTES + 1);
-    rules.chooseSendType(SEND_TO_USER);
-    rules.selectMember(0);
-    EXPECT_EQ(rules.accept(), "");
-    EXPECT_EQ(rules.chosenUser(), cp932("山田太郎"));
-    EXPECT_EQ(rules.group(), cp932("営業"));
-}
-
 TEST(SendTargetRules, RadioButtonsSetTypeAndEnableTheLists) {
     const CUserDirectory d = directory({{1, "a", "g"}});
     CSendTargetRules rules(&d, "g");
