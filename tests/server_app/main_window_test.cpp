@@ -209,6 +209,21 @@ TEST_F(HoldLimit, ClearingTheBoxWritesZeroAndHeldMailIsKeptForEver) {
     EXPECT_EQ(receivedBy("dave"), "twelve days");
 }
 
+TEST_F(HoldLimit, AnHourSetByHandIsNotTurnedIntoForEverByAnUnchangedOk) {
+    startWith("3600");
+    const std::string before = contents(ini());
+    inSettingsDialog([](CServerSettingsDlg* dialog) {
+        EXPECT_FALSE(dialog->deleteOldBox()->isChecked());
+        EXPECT_FALSE(dialog->daysEdit()->isEnabled());
+        EXPECT_TRUE(dialog->daysEdit()->text().isEmpty());
+        QTest::mouseClick(dialog->okButton(), Qt::LeftButton);
+    });
+    EXPECT_EQ(contents(ini()), before);
+    // The worker still drops what is older than an hour.
+    handOverToBob();
+    EXPECT_TRUE(eventually([&] { return heldFor(storeFile()).empty(); }));
+}
+
 TEST_F(HoldLimit, AHandSetLimitConfirmedUnchangedIsLeftAloneAndTheDaysTakeDigitsOnly) {
     // Nine days and an hour: shown as 9 days, kept as it is when nothing is changed.
     startWith("781200");
