@@ -18,16 +18,13 @@ std::string cp932Of(const char* utf8) {
 std::string toCp932(const QString& text) {
     std::string out;
     if (CCp932Input::fromWidget(text.toStdString(), out)) return out;
-    // Keep what can be held, character by character.
+    // Keep what can be held, character by character (a surrogate pair is one character).
     out.clear();
-    for (const QChar* p = text.constData(); !p->isNull(); ++p) {
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const qsizetype length = text.at(i).isHighSurrogate() && i + 1 < text.size() ? 2 : 1;
         std::string one;
-        if (p->isHighSurrogate() && !(p + 1)->isNull()) {
-            if (CCp932Input::fromWidget(QString(p, 2).toStdString(), one)) out += one;
-            ++p;
-        } else if (CCp932Input::fromWidget(QString(*p).toStdString(), one)) {
-            out += one;
-        }
+        if (CCp932Input::fromWidget(text.mid(i, length).toStdString(), one)) out += one;
+        i += length - 1;
     }
     return out;
 }

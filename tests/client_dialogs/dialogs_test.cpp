@@ -143,6 +143,18 @@ TEST(ComposeDlg, CancelAsksBeforeDiscardingAQuotation) {
     EXPECT_EQ(boxes.texts().size(), 2u);  // no question for empty fields
 }
 
+TEST(ComposeDlg, BytesThatAreNotCp932LeaveOnlyThemselvesOut) {
+    test::qtApp();
+    CScriptedMessageBoxes boxes;
+    CComposeDlg dlg;
+    // A stored text with a broken double-byte character, quoted in a reply.
+    dlg.setBody(CComposeText::quotationBlock("a", "ok\x81 " + cp932("了解")));
+    dlg.show();
+    button(&dlg, "送信")->click();
+    EXPECT_EQ(dlg.result(), QDialog::Accepted);
+    EXPECT_NE(dlg.body().find("ok " + cp932("了解") + "\r\n---"), std::string::npos);
+}
+
 TEST(ComposeDlg, ControlsFollowTheWindowSize) {
     test::qtApp();
     CComposeDlg dlg;
