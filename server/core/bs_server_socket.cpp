@@ -31,6 +31,7 @@ CBsServerSocket::CBsServerSocket(const std::string& dataDirectory)
     m_users.load();
     // New records must never be appended behind a torn or damaged end.
     m_store.recover();
+    m_store.startWriter();
 }
 
 CBsServerSocket::~CBsServerSocket() { closeAll(); }
@@ -220,7 +221,13 @@ void CBsServerSocket::handOverDue(int64_t nowMs) {
 void CBsServerSocket::flushSlot(int index, int64_t nowMs) {
     CConnectionSlot& s = m_slots[index];
     if (s.isFree() || s.state() == CConnectionSlot::State::LINGERING) return;
-    if (!s.flush(nowMs)) {
+    const bool ok = s.flush(nowMs);
+    if (!s.writtenRefs.empty()) {
+        // Held mail written whole leaves the store.
+        m_store.handedOver(s.writtenRefs);
+        s.writtenRefs.clear();
+    }
+    if (!ok) {
         abandon(index);
         return;
     }
@@ -275,12 +282,18 @@ bool CBsServerSocket::abandon(int index) {
     m_users.unbindConnection(index);
     s.close();
     bool ok = true;
+    bool held = false;
     for (const auto& u : undelivered) {
+        if (u.fromStore) {
+            m_store.release(u.ref);  // still in the store, where it was
+            continue;
+        }
+        held = true;
         ok = m_store.holdMail(name[0] != '\0' ? name : u.name, u.time, u.payload.data(),
                               u.payload.size()) &&
              ok;
     }
-    if (!undelivered.empty()) ok = m_store.finishHolding() && ok;
+    if (held) ok = m_store.finishHolding() && ok;
     updateListenerInterest();
     return ok;
 }
@@ -305,7 +318,8 @@ bool CBsServerSocket::sendFrame(int index, const char* frame, size_t length) {
 }
 
 bool CBsServerSocket::deliver(int index, int32_t time, const char* payload, size_t length,
-                              bool fromStore) {
+                              int64_t ref) {
+    const bool fromStore = ref >= 0;
     CConnectionSlot& s = m_slots[index];
     if (!s.isOpen() || length > PACKET_BUFFER_SIZE) return false;
     const size_t frameLength = FRAME_HEADER_SIZE + 4 + length;
@@ -317,8 +331,9 @@ bool CBsServerSocket::deliver(int index, int32_t time, const char* payload, size
     size_t n = putFrameHeader(m_frame, PKT_MAIL, static_cast<int32_t>(4 + length));
     n += buildDelivery(m_frame + n, time, payload, length);
     const char* user = m_users.userOf(index);
-    s.queueDelivery(m_frame, n, user != nullptr ? user : "", fromStore, now());
-    if (s.unsentBytes() >= EAGER_FLUSH_BYTES && !s.blocked()) flushSlot(index, now());
+    s.queueDelivery(m_frame, n, user != nullptr ? user : "", fromStore, ref, now());
+    // (A hand-over queues the user's held mail whole; it leaves after the hand-over.)
+    if (!fromStore && s.unsentBytes() >= EAGER_FLUSH_BYTES && !s.blocked()) flushSlot(index, now());
     return true;
 }
 

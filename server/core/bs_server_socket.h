@@ -100,8 +100,7 @@ class CBsServerSocket : private CConnectionOutput {
     // CConnectionOutput
     bool sendResult(int index, int32_t type, int32_t failed, int32_t reason) override;
     bool sendFrame(int index, const char* frame, size_t length) override;
-    bool deliver(int index, int32_t time, const char* payload, size_t length,
-                 bool fromStore) override;
+    bool deliver(int index, int32_t time, const char* payload, size_t length, int64_t ref) override;
     bool peerAddress(int index, std::string& out) override {
         return m_slots[index].peerAddress(out);
     }

@@ -80,12 +80,13 @@ void CConnectionSlot::queue(const char* frame, size_t length, int64_t nowMs) {
 }
 
 void CConnectionSlot::queueDelivery(const char* frame, size_t length, const char* name,
-                                    bool fromStore, int64_t nowMs) {
+                                    bool fromStore, int64_t ref, int64_t nowMs) {
     if (m_state == State::FREE || m_state == State::LINGERING) return;
     Marker m;
     m.start = m_outBase + m_out.size();
     m.end = m.start + length;
     m.fromStore = fromStore;
+    m.ref = ref;
     std::strncpy(m.name, name, NAME_FIELD_SIZE);
     m_deliveries.push_back(m);
     if (fromStore) m_storeBytes += length;
@@ -112,7 +113,10 @@ bool CConnectionSlot::flush(int64_t nowMs) {
         const uint64_t sent = m_outBase + m_outHead;
         while (!m_deliveries.empty() && m_deliveries.front().end <= sent) {
             const Marker& m = m_deliveries.front();
-            if (m.fromStore) m_storeBytes -= static_cast<size_t>(m.end - m.start);
+            if (m.fromStore) {
+                m_storeBytes -= static_cast<size_t>(m.end - m.start);
+                writtenRefs.push_back(m.ref);
+            }
             m_deliveries.pop_front();
         }
     }
@@ -148,6 +152,7 @@ void CConnectionSlot::takeUndelivered(std::vector<Undelivered>& out) {
         std::memcpy(u.name, m.name, sizeof u.name);
         u.time = getInt32(m_out.data() + begin + FRAME_HEADER_SIZE);
         u.fromStore = m.fromStore;
+        u.ref = m.ref;
         u.payload.assign(m_out, begin + FRAME_HEADER_SIZE + 4, length - FRAME_HEADER_SIZE - 4);
         out.push_back(std::move(u));
     }

@@ -46,6 +46,7 @@ class CConnectionSlot {
         char name[NAME_BUFFER_SIZE] = {};  // the user it was queued for
         int32_t time = 0;
         bool fromStore = false;
+        int64_t ref = -1;  // the record of a delivery from the held-mail store
         std::string payload;
     };
 
@@ -80,8 +81,9 @@ class CConnectionSlot {
     // Output. Adds one frame to the queue (nothing is sent yet).
     void queue(const char* frame, size_t length, int64_t nowMs);
     // Adds a delivery frame (type, length, time, payload) queued for the user name.
+    // fromStore: held mail being handed over, ref its record in the store.
     void queueDelivery(const char* frame, size_t length, const char* name, bool fromStore,
-                       int64_t nowMs);
+                       int64_t ref, int64_t nowMs);
     // One send of as much of the queue as the socket takes. False when the connection failed.
     bool flush(int64_t nowMs);
     size_t unsentBytes() const { return m_out.size() - m_outHead; }
@@ -112,12 +114,15 @@ class CConnectionSlot {
     bool packetReady = false;   // a whole packet waits in the assembler
     int64_t redeliverAtMs = 0;  // held mail is due then; 0: none
     char redeliverName[NAME_BUFFER_SIZE] = {};
+    // Records of held mail written whole by flush(), for the worker to report to the store.
+    std::vector<int64_t> writtenRefs;
 
   private:
     struct Marker {
         uint64_t start = 0;  // absolute offsets of the frame in the output stream
         uint64_t end = 0;
         bool fromStore = false;
+        int64_t ref = -1;
         char name[NAME_BUFFER_SIZE] = {};
     };
     void compact();

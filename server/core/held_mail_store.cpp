@@ -1,13 +1,52 @@
 #include "server/core/held_mail_store.h"
 
+#include <algorithm>
+#include <chrono>
 #include <cstring>
+
+#include "platform/file_identity.h"
 
 namespace tovi {
 
-CHeldMailStore::CHeldMailStore(std::string storePath)
-    : m_path(std::move(storePath)), m_companion(m_path + "x"), m_damaged(m_path + ".damaged") {}
+namespace {
+constexpr size_t DONE_ENTRY_SIZE = 16;
+// Gone records wait this long for more before the background writer rewrites the store.
+constexpr int COALESCE_MS = 20;
+// A rewrite that failed (a full disk) is tried again after this long.
+constexpr int RETRY_MS = 1000;
+// A rewrite put off by deliveries in flight or by a routing that appends is tried this soon.
+constexpr int BUSY_RETRY_MS = 20;
 
-CHeldMailStore::~CHeldMailStore() { finishHolding(); }
+void putInt64(char* p, uint64_t v) {
+    putInt32(p, static_cast<int32_t>(v & 0xffffffffu));
+    putInt32(p + 4, static_cast<int32_t>(v >> 32));
+}
+uint64_t getInt64(const char* p) {
+    return static_cast<uint32_t>(getInt32(p)) |
+           (static_cast<uint64_t>(static_cast<uint32_t>(getInt32(p + 4))) << 32);
+}
+}  // namespace
+
+CHeldMailStore::CHeldMailStore(std::string storePath)
+    : m_path(std::move(storePath)),
+      m_companion(m_path + "x"),
+      m_damaged(m_path + ".damaged"),
+      m_done(m_path + ".done") {}
+
+CHeldMailStore::~CHeldMailStore() {
+    {
+        std::lock_guard<std::recursive_mutex> lock(m_mutex);
+        m_stopping = true;
+    }
+    m_wake.notify_all();
+    if (m_writer.joinable()) m_writer.join();
+    finishHolding();
+    compactNow();
+}
+
+void CHeldMailStore::startWriter() {
+    if (!m_writer.joinable()) m_writer = std::thread([this] { writerLoop(); });
+}
 
 long CHeldMailStore::readBytes(char* dst, size_t n) {
     size_t done = 0;
@@ -52,17 +91,22 @@ bool CHeldMailStore::flushOut() {
 bool CHeldMailStore::holdMail(const char* name, int32_t storedTime, const char* payload,
                               size_t length) {
     if (length > static_cast<size_t>(MAX_STORED_PAYLOAD)) return false;
+    std::lock_guard<std::recursive_mutex> lock(m_mutex);
     if (m_needsRepair && !m_append.isOpen()) {
-        if (!recover()) return false;
+        if (!recoverLocked()) return false;
     }
     if (!m_append.isOpen()) {
         m_appendCreated = !fileExists(m_path);
+        if (m_appendCreated) m_identity = 0;  // a new file: learnt when first needed
         if (!m_append.open(m_path, CFile::CREATE_KEEP) || !m_append.seekToEnd()) {
             m_append.close();
             return false;
         }
     }
-    putName(m_record, name);
+    const int64_t offset = m_append.size();
+    if (offset < 0) return false;
+    std::memset(m_record, 0, NAME_FIELD_SIZE);
+    std::memcpy(m_record, name, strnlen(name, NAME_FIELD_SIZE));
     putInt32(m_record + 20, storedTime);
     putInt32(m_record + 24, static_cast<int32_t>(length));
     if (length > 0) std::memcpy(m_record + RECORD_HEADER_SIZE, payload, length);
@@ -74,10 +118,19 @@ bool CHeldMailStore::holdMail(const char* name, int32_t storedTime, const char* 
         m_needsRepair = true;
         return false;
     }
+    Entry e{};
+    e.offset = offset;
+    e.time = storedTime;
+    e.length = static_cast<int32_t>(length);
+    getName(m_record, e.name);
+    e.state = LIVE;
+    m_index.push_back(e);
+    m_byName[e.name].push_back(m_index.size() - 1);
     return true;
 }
 
 bool CHeldMailStore::finishHolding() {
+    std::lock_guard<std::recursive_mutex> lock(m_mutex);
     if (!m_append.isOpen()) return true;
     bool ok = m_append.sync();
     ok = m_append.close() && ok;
@@ -86,14 +139,17 @@ bool CHeldMailStore::finishHolding() {
     return ok;
 }
 
-bool CHeldMailStore::isWhole(bool& readable) {
+bool CHeldMailStore::scan(bool& readable) {
     readable = true;
+    m_index.clear();
+    m_gone = 0;
     if (!m_in.open(m_path, CFile::READ)) {
         readable = !fileExists(m_path);
         return readable;
     }
     m_inPos = m_inEnd = 0;
     bool whole = true;
+    int64_t offset = 0;
     for (;;) {
         long got = readBytes(m_record, RECORD_HEADER_SIZE);
         if (got < 0) {
@@ -102,7 +158,7 @@ bool CHeldMailStore::isWhole(bool& readable) {
             break;
         }
         if (got == 0) break;
-        int32_t length = getInt32(m_record + 24);
+        const int32_t length = getInt32(m_record + 24);
         if (got < static_cast<long>(RECORD_HEADER_SIZE) || length < 0 ||
             length > MAX_STORED_PAYLOAD) {
             whole = false;
@@ -114,29 +170,166 @@ bool CHeldMailStore::isWhole(bool& readable) {
             whole = false;
             break;
         }
+        Entry e{};
+        e.offset = offset;
+        e.time = getInt32(m_record + 20);
+        e.length = length;
+        getName(m_record, e.name);
+        e.state = LIVE;
+        m_index.push_back(e);
+        offset += static_cast<int64_t>(RECORD_HEADER_SIZE) + length;
     }
     m_in.close();
     return whole;
 }
 
-bool CHeldMailStore::recover() {
-    finishHolding();
-    bool readable = true;
-    if (isWhole(readable)) {
-        m_needsRepair = false;
-        return true;
+void CHeldMailStore::readDone(std::vector<int64_t>& offsets) {
+    std::string data;
+    if (!readWholeFile(m_done, data)) return;
+    for (size_t off = 0; off + DONE_ENTRY_SIZE <= data.size(); off += DONE_ENTRY_SIZE) {
+        if (getInt64(data.data() + off) == m_identity)
+            offsets.push_back(static_cast<int64_t>(getInt64(data.data() + off + 8)));
     }
-    if (!readable) return false;
-    bool ok = rewrite(nullptr, 0, 0, nullptr);
-    m_needsRepair = !ok;
-    return ok;
+}
+
+CHeldMailStore::Entry* CHeldMailStore::find(int64_t offset) {
+    auto it = std::lower_bound(m_index.begin(), m_index.end(), offset,
+                               [](const Entry& e, int64_t o) { return e.offset < o; });
+    return it != m_index.end() && it->offset == offset ? &*it : nullptr;
+}
+
+void CHeldMailStore::rebuildNames() {
+    m_byName.clear();
+    for (size_t i = 0; i < m_index.size(); ++i) m_byName[m_index[i].name].push_back(i);
+}
+
+bool CHeldMailStore::recover() {
+    std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    return recoverLocked();
+}
+
+bool CHeldMailStore::recoverLocked() {
+    finishHolding();
+    m_reader.close();
+    ++m_generation;
+    fileIdentity(m_path, m_identity);
+    std::vector<int64_t> done;
+    readDone(done);
+    bool readable = true;
+    const bool whole = scan(readable);
+    if (!whole) {
+        if (!readable) {
+            m_needsRepair = true;
+            return false;
+        }
+        // The repair rewrites the store without the records already gone, so the .done entries
+        // (which name the old file) are all used up by it.
+        if (!rewrite(done)) {
+            m_needsRepair = true;
+            return false;
+        }
+        removeFile(m_done);
+        done.clear();
+        fileIdentity(m_path, m_identity);
+        scan(readable);
+    }
+    m_needsRepair = false;
+    m_inFlight = 0;
+    for (int64_t offset : done) {
+        Entry* e = find(offset);
+        if (e != nullptr && e->state != GONE) {
+            e->state = GONE;
+            ++m_gone;
+        }
+    }
+    rebuildNames();
+    m_wake.notify_all();
+    return true;
 }
 
 bool CHeldMailStore::redeliverHeld(const char* name, int32_t holdLimit, int32_t now,
                                    CHeldMailTarget& target) {
+    std::lock_guard<std::recursive_mutex> lock(m_mutex);
     finishHolding();
-    if (m_needsRepair && !recover()) return false;
-    return rewrite(name, holdLimit, now, &target);
+    if (m_needsRepair && !recoverLocked()) return false;
+    if (m_index.empty()) return true;  // no store, or nothing in it: no file is made
+    if (!m_reader.isOpen() && !m_reader.open(m_path, CFile::READ)) return false;
+    bool ok = true;
+    auto own = m_byName.find(name);
+    if (own != m_byName.end()) {
+        for (size_t i : own->second) {
+            Entry& e = m_index[i];
+            if (e.state != LIVE) continue;
+            char* payload = m_record + RECORD_HEADER_SIZE;
+            if (!m_reader.seek(e.offset + static_cast<int64_t>(RECORD_HEADER_SIZE)) ||
+                !m_reader.readExact(payload, static_cast<size_t>(e.length))) {
+                ok = false;
+                break;
+            }
+            // Once one delivery cannot be queued (the connection has ended), the rest stay.
+            if (!target.deliverHeld(e.time, payload, static_cast<size_t>(e.length), e.offset))
+                break;
+            e.state = IN_FLIGHT;
+            ++m_inFlight;
+        }
+    }
+    // Every hand-over thins the whole store: expired mail and mail for unknown names go.
+    std::vector<int64_t> gone;
+    for (auto& [recipient, positions] : m_byName) {
+        const bool known = target.isKnownRecipient(recipient.c_str());
+        for (size_t i : positions) {
+            Entry& e = m_index[i];
+            if (e.state != LIVE) continue;
+            const bool expired = holdLimit != 0 && static_cast<int64_t>(e.time) + holdLimit < now;
+            if (!known || expired) gone.push_back(e.offset);
+        }
+    }
+    std::sort(gone.begin(), gone.end());
+    return noteGone(gone) && ok;
+}
+
+bool CHeldMailStore::noteGone(const std::vector<int64_t>& offsets) {
+    if (offsets.empty()) return true;
+    if (m_identity == 0) fileIdentity(m_path, m_identity);
+    std::string entries;
+    entries.reserve(offsets.size() * DONE_ENTRY_SIZE);
+    for (int64_t offset : offsets) {
+        Entry* e = find(offset);
+        if (e == nullptr || e->state == GONE) continue;
+        if (e->state == IN_FLIGHT) --m_inFlight;
+        e->state = GONE;
+        ++m_gone;
+        char entry[DONE_ENTRY_SIZE];
+        putInt64(entry, m_identity);
+        putInt64(entry + 8, static_cast<uint64_t>(offset));
+        entries.append(entry, DONE_ENTRY_SIZE);
+    }
+    bool ok = true;
+    if (!entries.empty()) {
+        // Gone in memory either way; the note on disk keeps a crash from repeating them.
+        CFile done;
+        const bool created = !fileExists(m_done);
+        ok = done.open(m_done, CFile::CREATE_KEEP) && done.seekToEnd() &&
+             done.write(entries.data(), entries.size()) && done.sync();
+        ok = done.close() && ok;
+        if (ok && created) ok = syncDirectory(directoryOf(m_done));
+    }
+    m_wake.notify_all();
+    return ok;
+}
+
+bool CHeldMailStore::handedOver(const std::vector<int64_t>& refs) {
+    std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    return noteGone(refs);
+}
+
+void CHeldMailStore::release(int64_t ref) {
+    std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    Entry* e = find(ref);
+    if (e != nullptr && e->state == IN_FLIGHT) {
+        e->state = LIVE;
+        --m_inFlight;
+    }
 }
 
 bool CHeldMailStore::moveAside(CFile& in, int64_t from) {
@@ -155,24 +348,17 @@ bool CHeldMailStore::moveAside(CFile& in, int64_t from) {
     return ok;
 }
 
-bool CHeldMailStore::rewrite(const char* name, int32_t holdLimit, int32_t now,
-                             CHeldMailTarget* target) {
-    if (!m_in.open(m_path, CFile::READ)) {
-        // No store: nothing was ever held (or everything was handed over). No file is made.
-        return !fileExists(m_path);
-    }
+bool CHeldMailStore::rewrite(const std::vector<int64_t>& skip) {
+    if (!m_in.open(m_path, CFile::READ)) return !fileExists(m_path);
     if (!m_out.open(m_companion, CFile::CREATE_TRUNCATE)) {
         m_in.close();
         return false;
     }
     m_inPos = m_inEnd = 0;
     m_outLen = 0;
-
     bool ok = true;
     int64_t offset = 0;
     int64_t damagedAt = -1;
-    char recipient[NAME_BUFFER_SIZE];
-    char* payload = m_record + RECORD_HEADER_SIZE;
     for (;;) {
         long got = readBytes(m_record, RECORD_HEADER_SIZE);
         if (got < 0) {
@@ -180,28 +366,20 @@ bool CHeldMailStore::rewrite(const char* name, int32_t holdLimit, int32_t now,
             break;
         }
         if (got < static_cast<long>(RECORD_HEADER_SIZE)) break;  // the end, or a torn last record
-        const int32_t stored = getInt32(m_record + 20);
         const int32_t length = getInt32(m_record + 24);
         if (length < 0 || length > MAX_STORED_PAYLOAD) {
             damagedAt = offset;
             break;
         }
-        got = readBytes(payload, static_cast<size_t>(length));
+        got = readBytes(m_record + RECORD_HEADER_SIZE, static_cast<size_t>(length));
         if (got < 0) {
             ok = false;
             break;
         }
         if (got < length) break;  // a torn last record: its sender was never told success
+        const int64_t start = offset;
         offset += static_cast<int64_t>(RECORD_HEADER_SIZE) + length;
-
-        getName(m_record, recipient);
-        if (target != nullptr) {
-            if (name != nullptr && sameName(recipient, name) &&
-                target->deliverHeld(stored, payload, static_cast<size_t>(length)))
-                continue;
-            if (holdLimit != 0 && static_cast<int64_t>(stored) + holdLimit < now) continue;
-            if (!target->isKnownRecipient(recipient)) continue;
-        }
+        if (std::binary_search(skip.begin(), skip.end(), start)) continue;
         if (!writeBytes(m_record, RECORD_HEADER_SIZE + static_cast<size_t>(length))) {
             ok = false;
             break;
@@ -220,6 +398,149 @@ bool CHeldMailStore::rewrite(const char* name, int32_t holdLimit, int32_t now,
     // The new store is in place; a failure to flush the directory entry changes nothing now.
     syncDirectory(directoryOf(m_path));
     return true;
+}
+
+bool CHeldMailStore::compactNow() {
+    std::unique_lock<std::recursive_mutex> lock(m_mutex);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        if (m_gone == 0) return true;
+        if (compactLocked(lock)) return true;
+        if (m_inFlight > 0 || m_append.isOpen() || m_needsRepair) return false;
+    }
+    return false;
+}
+
+// One rewrite without the gone records. The records are copied without the lock (appends only
+// add after the copied part); the lock is held again for the records appended meanwhile, the
+// rename and the new index. Called and returning with the lock held.
+bool CHeldMailStore::compactLocked(std::unique_lock<std::recursive_mutex>& lock) {
+    if (m_gone == 0) return true;
+    if (m_inFlight > 0 || m_append.isOpen() || m_needsRepair) return false;
+    struct Copy {
+        int64_t from;
+        int64_t size;
+    };
+    std::vector<Copy> copies;
+    std::vector<bool> copied;  // per record of the snapshot
+    int64_t end = 0;
+    for (const Entry& e : m_index) {
+        const int64_t size = static_cast<int64_t>(RECORD_HEADER_SIZE) + e.length;
+        copied.push_back(e.state != GONE);
+        if (e.state != GONE) copies.push_back({e.offset, size});
+        end = e.offset + size;
+    }
+    const size_t snapshotCount = m_index.size();
+    const uint64_t generation = m_generation;
+    lock.unlock();
+
+    std::vector<char> buffer(IO_BUFFER_SIZE);
+    CFile in, out;
+    bool ok = in.open(m_path, CFile::READ) && out.open(m_companion, CFile::CREATE_TRUNCATE);
+    for (size_t k = 0; ok && k < copies.size();) {
+        // Neighbouring records are copied together.
+        int64_t from = copies[k].from, size = copies[k].size;
+        for (++k; k < copies.size() && copies[k].from == from + size &&
+                  size + copies[k].size <= static_cast<int64_t>(buffer.size());
+             ++k)
+            size += copies[k].size;
+        if (size > static_cast<int64_t>(buffer.size())) buffer.resize(static_cast<size_t>(size));
+        ok = in.seek(from) && in.readExact(buffer.data(), static_cast<size_t>(size)) &&
+             out.write(buffer.data(), static_cast<size_t>(size));
+    }
+
+    lock.lock();
+    if (ok &&
+        (m_generation != generation || m_inFlight > 0 || m_append.isOpen() || m_needsRepair)) {
+        ok = false;  // changed meanwhile in a way the copy cannot follow; tried again later
+    }
+    // Records appended meanwhile follow as they are.
+    const int64_t tail = m_index.empty()
+                             ? 0
+                             : m_index.back().offset + static_cast<int64_t>(RECORD_HEADER_SIZE) +
+                                   m_index.back().length;
+    if (ok && tail > end) {
+        buffer.resize(static_cast<size_t>(std::max<int64_t>(tail - end, IO_BUFFER_SIZE)));
+        ok = in.seek(end) && in.readExact(buffer.data(), static_cast<size_t>(tail - end)) &&
+             out.write(buffer.data(), static_cast<size_t>(tail - end));
+    }
+    ok = ok && out.sync();
+    ok = out.close() && ok;
+    in.close();
+    uint64_t newIdentity = 0;
+    ok = ok && fileIdentity(m_companion, newIdentity);
+    // The new offsets; records gone since the copy began are in the new file and are noted
+    // again under its identity before it takes the store's place.
+    std::vector<Entry> index;
+    std::string late;
+    if (ok) {
+        int64_t at = 0;
+        for (size_t i = 0; i < m_index.size(); ++i) {
+            Entry e = m_index[i];
+            const int64_t size = static_cast<int64_t>(RECORD_HEADER_SIZE) + e.length;
+            if (i < snapshotCount && !copied[i]) continue;
+            e.offset = at;
+            at += size;
+            if (e.state == GONE) {
+                char entry[DONE_ENTRY_SIZE];
+                putInt64(entry, newIdentity);
+                putInt64(entry + 8, static_cast<uint64_t>(e.offset));
+                late.append(entry, DONE_ENTRY_SIZE);
+            }
+            index.push_back(e);
+        }
+    }
+    if (ok && !late.empty()) {
+        CFile done;
+        ok = done.open(m_done, CFile::CREATE_KEEP) && done.seekToEnd() &&
+             done.write(late.data(), late.size()) && done.sync();
+        ok = done.close() && ok;
+    }
+    const bool noted = ok && !late.empty();
+    ok = ok && renameFile(m_companion, m_path);
+    if (!ok) {
+        removeFile(m_companion);
+        // Notes made for the file that did not take the store's place must not outlive it (its
+        // identity may be given to a later file).
+        std::string data, kept;
+        if (noted && readWholeFile(m_done, data)) {
+            for (size_t off = 0; off + DONE_ENTRY_SIZE <= data.size(); off += DONE_ENTRY_SIZE)
+                if (getInt64(data.data() + off) != newIdentity)
+                    kept.append(data, off, DONE_ENTRY_SIZE);
+            replaceFileAtomically(m_done, kept, "x");
+        }
+        return false;
+    }
+    syncDirectory(directoryOf(m_path));
+    m_reader.close();
+    m_identity = newIdentity;
+    ++m_generation;
+    m_index = std::move(index);
+    m_gone = late.size() / DONE_ENTRY_SIZE;
+    rebuildNames();
+    // Only entries of the new file remain meaningful.
+    if (late.empty())
+        removeFile(m_done);
+    else
+        replaceFileAtomically(m_done, late, "x");
+    return true;
+}
+
+void CHeldMailStore::writerLoop() {
+    std::unique_lock<std::recursive_mutex> lock(m_mutex);
+    while (!m_stopping) {
+        if (m_gone == 0) {
+            m_wake.wait(lock);
+            continue;
+        }
+        // Let more hand-overs join this rewrite.
+        m_wake.wait_for(lock, std::chrono::milliseconds(COALESCE_MS),
+                        [this] { return m_stopping; });
+        if (m_stopping) break;
+        if (compactLocked(lock)) continue;
+        const bool busy = m_inFlight > 0 || m_append.isOpen() || m_needsRepair;
+        m_wake.wait_for(lock, std::chrono::milliseconds(busy ? BUSY_RETRY_MS : RETRY_MS),
+                        [this] { return m_stopping; });
+    }
 }
 
 }  // namespace tovi

@@ -10,11 +10,20 @@
 //       24     4  payload length N, int32 little-endian, 0..20000
 //       28     N  payload: bytes 44 and on of the sender's PKT_MAIL body, unchanged
 //
-// The file only grows between rewrites: holding appends records (one flush to disk per routed
-// mail, before the sender hears of success). A rewrite (at a log-in or a rename) goes through the
-// companion TovisBackMail.datx, which is flushed to disk and renamed over the store, so a crash
-// leaves the old store or the new one whole. The rewrite delivers the records of the user,
-// drops expired ones and those of unknown users, and keeps the rest in their order.
+// Holding appends records (one flush to disk per routed mail, before the sender hears of
+// success). An index of the records (offset, recipient, time, length) is kept in memory, built
+// when the server starts, so a hand-over reads only the user's own records.
+//
+// A record leaves the store in two steps. First it is noted as gone in the small companion
+// TovisBackMail.dat.done (16-byte entries: the identity of the store file they belong to, then
+// the record's offset, little-endian; flushed to disk): a handed-over record once its delivery has
+// been written whole to the connection, an expired record or one whose recipient no longer exists
+// when anybody's held mail is handed over. Then a background writer rewrites TovisBackMail.dat
+// without the gone records, coalescing everything gone meanwhile into one rewrite through the
+// companion TovisBackMail.datx (flushed, renamed over the store); records appended meanwhile are
+// kept. At start the entries that belong to the present store are applied, so a crash repeats at
+// most the deliveries being written at that moment. When the disk has no room for a rewrite the
+// store file lags (the .done companion keeps the truth) and the rewrite is tried again later.
 //
 // Damage: a torn last record (an append cut short by a crash or a full disk; its sender was
 // never told success) is dropped. A record whose length is impossible (negative or above 20000)
@@ -23,24 +32,32 @@
 // there), so that held mail flows again and no byte is silently thrown away. The store is
 // checked when the server starts, so that new records are never appended behind damage.
 //
-// Used by the server's worker thread only.
+// Used by the server's worker thread; the background writer is the store's own thread, and the
+// two meet under one lock.
 #pragma once
 
+#include <condition_variable>
 #include <cstdint>
+#include <mutex>
 #include <string>
+#include <thread>
+#include <unordered_map>
+#include <vector>
 
 #include "platform/file.h"
 #include "protocol/packets.h"
 
 namespace tovi {
 
-// What a rewrite asks of its caller: the delivery of one record to the connection of the user
+// What a hand-over asks of its caller: the delivery of one record to the connection of the user
 // that logged in, and whether a name is still registered.
 class CHeldMailTarget {
   public:
     virtual ~CHeldMailTarget() = default;
-    // True when the delivery was written to the connection; the record is then dropped.
-    virtual bool deliverHeld(int32_t storedTime, const char* payload, size_t length) = 0;
+    // True when the delivery was queued on the connection; the caller later reports it with
+    // handedOver(ref) once it is written whole, or release(ref) when it was not.
+    virtual bool deliverHeld(int32_t storedTime, const char* payload, size_t length,
+                             int64_t ref) = 0;
     virtual bool isKnownRecipient(const char* name) = 0;
 };
 
@@ -52,13 +69,14 @@ class CHeldMailStore {
 
     // storePath: TovisBackMail.dat in the data directory.
     explicit CHeldMailStore(std::string storePath);
+    // Stops the background writer after one last rewrite.
     ~CHeldMailStore();
     CHeldMailStore(const CHeldMailStore&) = delete;
     CHeldMailStore& operator=(const CHeldMailStore&) = delete;
 
-    // Checks the store and, when it ends in a torn record or holds damage, repairs it (the
-    // rewrite described above, delivering and dropping nothing else). False when a needed repair
-    // failed; appending then first retries it.
+    // Checks the store, repairs it when it ends in a torn record or holds damage, builds the
+    // index and applies the .done companion. False when a needed repair failed; appending then
+    // first retries it.
     bool recover();
 
     // Appends one record stamped with storedTime. The file stays open for further records of
@@ -69,25 +87,49 @@ class CHeldMailStore {
     // nothing was appended or everything is on disk.
     bool finishHolding();
 
-    // Rewrites the store: records for name are offered to target.deliverHeld (dropped when
-    // delivered), records older than holdLimit seconds (0: never) before now and records whose
-    // recipient target does not know are dropped, the rest kept in order. With no store there
-    // is nothing to do and no file is made (true). False when the store could not be read or
-    // the companion written; the store then stays as it was.
+    // Hands over the records for name, in order, to target.deliverHeld (the records stay until
+    // reported); records of others older than holdLimit seconds (0: never) before now and records
+    // whose recipient target does not know are gone. False when the store could not be read.
     bool redeliverHeld(const char* name, int32_t holdLimit, int32_t now, CHeldMailTarget& target);
+    // Deliveries written whole: their records are gone (noted on disk before this returns).
+    bool handedOver(const std::vector<int64_t>& refs);
+    // A delivery that was not written: its record stays for the next hand-over.
+    void release(int64_t ref);
+
+    // Rewrites the store without the gone records now, on the calling thread. True when the
+    // file holds exactly the records that remain (or nothing was gone).
+    bool compactNow();
+    // Starts the background writer (the server does; tests of the file alone may not).
+    void startWriter();
 
     const std::string& path() const { return m_path; }
     const std::string& companionPath() const { return m_companion; }
     const std::string& damagedPath() const { return m_damaged; }
+    const std::string& donePath() const { return m_done; }
 
   private:
     static constexpr size_t IO_BUFFER_SIZE = 65536;
+    enum : uint8_t { LIVE, IN_FLIGHT, GONE };
+    struct Entry {
+        int64_t offset;
+        int32_t time;
+        int32_t length;
+        char name[NAME_BUFFER_SIZE];
+        uint8_t state;
+    };
 
-    // The rewrite behind recover() and redeliverHeld(); target null: keep every intact record.
-    bool rewrite(const char* name, int32_t holdLimit, int32_t now, CHeldMailTarget* target);
-    // Walks the store: true when it is missing or made of whole records only.
-    bool isWhole(bool& readable);
+    bool recoverLocked();
+    // The full rewrite behind a repair: every intact record but those at the skipped offsets.
+    bool rewrite(const std::vector<int64_t>& skip);
+    // Walks the store: true when it is missing or made of whole records only; fills the index.
+    bool scan(bool& readable);
     bool moveAside(CFile& in, int64_t from);
+    void readDone(std::vector<int64_t>& offsets);
+    bool noteGone(const std::vector<int64_t>& offsets);
+    Entry* find(int64_t offset);
+    void rebuildNames();
+    bool compactLocked(std::unique_lock<std::recursive_mutex>& lock);
+    void writerLoop();
 
     // Buffered reading of m_in and writing of m_out during a walk or a rewrite.
     long readBytes(char* dst, size_t n);
@@ -97,9 +139,23 @@ class CHeldMailStore {
     std::string m_path;
     std::string m_companion;
     std::string m_damaged;
+    std::string m_done;
     CFile m_append;
     bool m_appendCreated = false;
     bool m_needsRepair = false;
+
+    std::vector<Entry> m_index;  // file order
+    std::unordered_map<std::string, std::vector<size_t>> m_byName;
+    size_t m_gone = 0;
+    size_t m_inFlight = 0;
+    uint64_t m_identity = 0;  // of the store file the index describes
+    uint64_t m_generation = 0;
+    CFile m_reader;
+
+    std::recursive_mutex m_mutex;
+    std::condition_variable_any m_wake;
+    std::thread m_writer;
+    bool m_stopping = false;
 
     CFile m_in;
     CFile m_out;

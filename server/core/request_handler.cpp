@@ -82,7 +82,7 @@ int CRequestHandler::routeMail(int32_t sendType, const char* user, const char* g
             break;
         }
         first = false;
-        if (connection < 0 || !m_out.deliver(connection, now, payload, length, false)) {
+        if (connection < 0 || !m_out.deliver(connection, now, payload, length, -1)) {
             // Not connected, or its connection could not take more (and has ended): held.
             if (!m_store.holdMail(name, now, payload, length)) {
                 reason = MAIL_HOLD_FAILED;
@@ -154,8 +154,9 @@ void CRequestHandler::handleUserList(int index, const char* body, size_t length)
     m_out.sendFrame(index, m_frame, n);
 }
 
-bool CRequestHandler::deliverHeld(int32_t storedTime, const char* payload, size_t length) {
-    return m_handOverSlot >= 0 && m_out.deliver(m_handOverSlot, storedTime, payload, length, true);
+bool CRequestHandler::deliverHeld(int32_t storedTime, const char* payload, size_t length,
+                                  int64_t ref) {
+    return m_handOverSlot >= 0 && m_out.deliver(m_handOverSlot, storedTime, payload, length, ref);
 }
 
 bool CRequestHandler::redeliverHeld(int index, const char* name) {

@@ -28,9 +28,9 @@ class CConnectionOutput {
     virtual bool sendFrame(int index, const char* frame, size_t length) = 0;
     // Queues a delivery for the user on the connection; false when it cannot take it (gone,
     // closing, or its queue is over its cap, which ends the connection: the caller holds the
-    // mail instead). fromStore: the mail comes out of the held-mail store.
+    // mail instead). ref >= 0: the mail is the held-mail store's record ref being handed over.
     virtual bool deliver(int index, int32_t time, const char* payload, size_t length,
-                         bool fromStore) = 0;
+                         int64_t ref) = 0;
     virtual bool peerAddress(int index, std::string& out) = 0;
     // Held mail for name is due on the connection after the log-in pause.
     virtual void scheduleHandOver(int index, const char* name) = 0;
@@ -61,7 +61,7 @@ class CRequestHandler : private CHeldMailTarget {
     void handleUserList(int index, const char* body, size_t length);
 
     // CHeldMailTarget, for the hand-over.
-    bool deliverHeld(int32_t storedTime, const char* payload, size_t length) override;
+    bool deliverHeld(int32_t storedTime, const char* payload, size_t length, int64_t ref) override;
     bool isKnownRecipient(const char* name) override { return m_users.isKnownName(name); }
 
     CUserTable& m_users;
