@@ -60,7 +60,8 @@ class CcRecMess : public CWorkerThread {
     // Tests: the pause's length in ms (any thread, any time).
     void setNamePauseMsForTests(int ms) { m_namePauseMs.store(ms); }
 
-    // The process-wide second to which the names handed out belong.
+    // The second of the last received name handed out in this process (each worker keeps its own
+    // list of the names of its current second).
     static int32_t usedNamesSecond() { return s_usedNamesSecond.load(); }
     static void resetProcessStateForTests() { s_usedNamesSecond.store(0); }
 
