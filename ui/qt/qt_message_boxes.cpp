@@ -1,5 +1,6 @@
 #include "ui/qt/qt_message_boxes.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QMessageBox>
 #include <QMetaObject>
@@ -20,6 +21,14 @@ int CQtMessageBoxes::showOnGuiThread(const std::string& text, int buttons) {
                     buttons == MB_OKCANCEL ? (QMessageBox::Ok | QMessageBox::Cancel)
                                            : QMessageBox::Ok);
     box.setDefaultButton(QMessageBox::Ok);
+    // The system's own box on a Japanese desktop says "OK" and "キャンセル"; Qt's buttons are
+    // English unless a translation is loaded, so the texts are set here.
+    box.button(QMessageBox::Ok)->setText(QStringLiteral("OK"));
+    if (QAbstractButton* cancel = box.button(QMessageBox::Cancel)) {
+        cancel->setText(QString::fromUtf8("キャンセル"));
+        cancel->setAccessibleName(cancel->text());
+    }
+    box.button(QMessageBox::Ok)->setAccessibleName(QStringLiteral("OK"));
     int r = box.exec();
     return r == QMessageBox::Ok ? IDOK : IDCANCEL;
 }
