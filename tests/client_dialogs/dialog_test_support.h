@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QApplication>
+#include <QDialog>
 #include <QTimer>
 #include <QWidget>
 #include <cstdlib>
@@ -25,12 +26,22 @@ inline QApplication& qtApp() {
 }
 
 // Every 10 ms looks for the active modal widget of type W; the first time one is up, runs act on
-// it. Arm it just before exec() or before the action that opens the dialog.
+// it. Arm it just before exec() or before the action that opens the dialog. A dialog still open
+// 10 s later is a failure and is closed, so that a test never waits for ever.
 template <class W>
 struct WhenModal {
     QTimer timer;
+    QTimer watchdog;
     bool done = false;
     explicit WhenModal(std::function<void(W*)> act) {
+        watchdog.setSingleShot(true);
+        QObject::connect(&watchdog, &QTimer::timeout, [] {
+            if (auto* d = qobject_cast<QDialog*>(QApplication::activeModalWidget())) {
+                ADD_FAILURE() << "a modal dialog was still open after 10 s";
+                d->done(QDialog::Rejected);
+            }
+        });
+        watchdog.start(10000);
         timer.setInterval(10);
         QObject::connect(&timer, &QTimer::timeout, [this, act] {
             auto* w = qobject_cast<W*>(QApplication::activeModalWidget());
@@ -42,6 +53,16 @@ struct WhenModal {
         timer.start();
     }
 };
+
+// For a dialog that is expected to close by itself: still open 10 s after exec() began is a
+// failure, and the dialog is closed.
+inline void closeIfStuck(QDialog& dialog) {
+    QTimer::singleShot(10000, &dialog, [&dialog] {
+        if (!dialog.isVisible()) return;
+        ADD_FAILURE() << "the dialog did not close by itself";
+        dialog.done(QDialog::Rejected);
+    });
+}
 
 inline std::string repeat(const std::string& s, int n) {
     std::string out;

@@ -350,6 +350,7 @@ TEST(WaitDlg, ClosesWhenTheAwaitedConditionHolds) {
         frameSeen = sending.frame();
         box.view.putSlot(0, nullptr, SLOT_OUTBOUND);
     });
+    test::closeIfStuck(sending);
     EXPECT_EQ(sending.exec(), QDialog::Accepted);
     EXPECT_GT(frameSeen, 0);  // the animation ran meanwhile
     EXPECT_EQ(sending.text(), QStringLiteral("サーバーと通信中です..."));
@@ -357,6 +358,7 @@ TEST(WaitDlg, ClosesWhenTheAwaitedConditionHolds) {
     box.view.setStatus(ST_CONNECTING);
     CWaitDlg connecting(box.view, CWaitDlg::WAIT_CONNECTING);
     QTimer::singleShot(250, [&] { box.view.setStatus(ST_CONNECTED); });
+    test::closeIfStuck(connecting);
     EXPECT_EQ(connecting.exec(), QDialog::Accepted);
     EXPECT_EQ(connecting.text(), QStringLiteral("サーバーに接続中です..."));
 }
