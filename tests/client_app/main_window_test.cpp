@@ -145,6 +145,44 @@ TEST(MainWindow, ExitQuestionCancelKeepsRunningAndOkEndsTheWindow) {
     EXPECT_FALSE(f.w().control().postRequest(PKT_USERLIST_REQ, "", 0));
 }
 
+TEST(MainWindow, ARequestThatCannotLeaveAtExitIsReported) {
+    Fixture f;
+    ASSERT_TRUE(f.client.loggedIn());
+    f.w().control().killWorkers(1);
+    ASSERT_TRUE(f.w().control().postRequest(PKT_USERLIST_REQ, std::string(24, '\0').data(), 24));
+    f.boxes.queueAnswer(IDOK);
+    f.w().confirmExit();
+    EXPECT_EQ(f.boxes.texts(), (Names{cp932("トヴィカを終了します。"),
+                                      cp932("メッセージの送信に失敗しました。\n")}));
+    EXPECT_TRUE(f.w().ended());
+}
+
+TEST(MainWindow, TheAboutBoxOpensFromTheWindowsContextMenu) {
+    Fixture f;
+    QString entry, about;
+    QTimer popup;
+    popup.setInterval(10);
+    QObject::connect(&popup, &QTimer::timeout, [&] {
+        if (auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget())) {
+            popup.stop();
+            entry = menu->actions().at(0)->text();
+            menu->actions().at(0)->trigger();
+            menu->close();
+        }
+    });
+    popup.start();
+    ModalDriver driver([&](QWidget* modal) {
+        about = modal->windowTitle();
+        qobject_cast<QDialog*>(modal)->accept();
+    });
+    QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(5, 5),
+                            f.w().mapToGlobal(QPoint(5, 5)));
+    QApplication::sendEvent(&f.w(), &event);
+    EXPECT_TRUE(pump([&] { return !about.isEmpty(); }, 5000));
+    EXPECT_EQ(entry, QStringLiteral("ﾊﾞｰｼﾞｮﾝ情報(Tovic) (&A)..."));
+    EXPECT_EQ(about, QStringLiteral("ﾊﾞｰｼﾞｮﾝ情報 Tovic"));
+}
+
 TEST(MainWindow, WithoutATrayTheWindowIsMinimisedAndAnnouncementsBringItBack) {
     Fixture f;
     ASSERT_FALSE(CTrayIcon::isAvailable());
