@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Installs every Debian package that the build, the tests and the screenshots need (only what is
-# missing), then configures and builds into build/. Safe to run again; asks nothing.
+# missing), then configures and builds into build/. Safe to run again; asks nothing. (clang and
+# its runtime libraries build the fuzz targets, see scripts/fuzz.sh.)
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 packages=(cmake g++ ninja-build libgtest-dev libgmock-dev qt6-base-dev xvfb xauth
-          fonts-ipafont-gothic imagemagick trayer)
+          fonts-ipafont-gothic imagemagick trayer clang libclang-rt-14-dev)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

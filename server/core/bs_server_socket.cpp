@@ -271,7 +271,7 @@ void CBsServerSocket::closeInOrder(int index) {
     flushSlot(index, now());
 }
 
-bool CBsServerSocket::abandon(int index) {
+bool CBsServerSocket::abandon(int index, bool sync) {
     CConnectionSlot& s = m_slots[index];
     if (s.isFree()) return true;
     std::vector<CConnectionSlot::Undelivered> undelivered;
@@ -293,7 +293,7 @@ bool CBsServerSocket::abandon(int index) {
                               u.payload.size()) &&
              ok;
     }
-    if (held) ok = m_store.finishHolding() && ok;
+    if (held && sync) ok = m_store.finishHolding() && ok;
     updateListenerInterest();
     return ok;
 }
@@ -324,8 +324,9 @@ bool CBsServerSocket::deliver(int index, int32_t time, const char* payload, size
     if (!s.isOpen() || length > PACKET_BUFFER_SIZE) return false;
     const size_t frameLength = FRAME_HEADER_SIZE + 4 + length;
     if (!fromStore && s.cappedBytes() + frameLength > m_queueCap) {
-        // It has stopped reading: it ends, and what it had not taken is held.
-        abandon(index);
+        // It has stopped reading: it ends, and what it had not taken is held (on disk before the
+        // sender's answer: routing flushes the store when it is done).
+        abandon(index, false);
         return false;
     }
     size_t n = putFrameHeader(m_frame, PKT_MAIL, static_cast<int32_t>(4 + length));
@@ -374,7 +375,13 @@ int64_t CBsServerSocket::nextWakeMs(int64_t nowMs, bool& busy) const {
             consider(s.redeliverAtMs);
         }
         if (s.state() == CConnectionSlot::State::LINGERING) consider(s.lingerUntilMs());
-        if (s.unsentBytes() > 0) consider(s.lastProgressMs() + m_stallMs);
+        if (s.unsentBytes() > 0) {
+            if (s.handingOver()) {
+                busy = true;  // held mail leaving a window at a time
+                return nowMs;
+            }
+            consider(s.lastProgressMs() + m_stallMs);
+        }
     }
     // With every slot taken, a connection without a user becomes closable at the end of its
     // log-in time; the listener is looked at again then.

@@ -47,7 +47,7 @@ class CBsServerSocket : private CConnectionOutput {
     static constexpr int LISTEN_BACKLOG = 5;
     static constexpr int64_t REDELIVERY_PAUSE_MS = 100;
     // A connection's queued output (held mail being handed over aside) may not pass this.
-    static constexpr size_t DEFAULT_QUEUE_CAP = 512 * 1024;
+    static constexpr size_t DEFAULT_QUEUE_CAP = 256 * 1024;
     // A connection that takes none of its queued bytes for this long is closed.
     static constexpr int64_t DEFAULT_STALL_MS = 20000;
 
@@ -122,8 +122,9 @@ class CBsServerSocket : private CConnectionOutput {
     // Ends the slot's connection in order; its user is unbound at once.
     void closeInOrder(int index);
     // Ends the connection at once: every delivery not written whole is held for its user (in
-    // order). False when a held record could not be written.
-    bool abandon(int index);
+    // order), and on disk before this returns unless sync is false (routing, which flushes the
+    // store once for all it held). False when a held record could not be written.
+    bool abandon(int index, bool sync = true);
     int64_t nextWakeMs(int64_t nowMs, bool& busy) const;
 
     // While packets keep coming, the poller is asked once in this many passes.

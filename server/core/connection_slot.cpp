@@ -102,7 +102,11 @@ bool CConnectionSlot::flush(int64_t nowMs) {
     m_blocked = false;
     if (m_state == State::FREE || m_failed) return !m_failed;
     if (unsentBytes() == 0) return true;
-    long n = m_socket.writeSome(m_out.data() + m_outHead, unsentBytes());
+    // Held mail leaves a little at a time, so that what a crash can repeat (written but not yet
+    // noted as handed over) stays small.
+    size_t offer = unsentBytes();
+    if (m_storeBytes > 0 && offer > STORE_WINDOW) offer = STORE_WINDOW;
+    long n = m_socket.writeSome(m_out.data() + m_outHead, offer);
     if (n == CTcpSocket::WRITE_ERROR) {
         m_failed = true;
         return false;
@@ -120,7 +124,7 @@ bool CConnectionSlot::flush(int64_t nowMs) {
             m_deliveries.pop_front();
         }
     }
-    m_blocked = unsentBytes() != 0;
+    m_blocked = n < static_cast<long>(offer);
     compact();
     return true;
 }

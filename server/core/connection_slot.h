@@ -40,6 +40,8 @@ class CConnectionSlot {
     static constexpr size_t READ_AHEAD_SIZE = 16384;
     // How long a lingering connection waits for the peer's close.
     static constexpr int64_t LINGER_MS = 2000;
+    // Bytes of queued held mail offered to the socket by one flush().
+    static constexpr size_t STORE_WINDOW = 16384;
 
     // A delivery that was not written whole.
     struct Undelivered {
@@ -89,8 +91,11 @@ class CConnectionSlot {
     size_t unsentBytes() const { return m_out.size() - m_outHead; }
     // Unsent bytes that count against the queue's cap (held mail being handed over does not).
     size_t cappedBytes() const;
-    // The last send left bytes behind: the socket's room is worth waiting for.
+    // The last send left bytes behind because the socket had no room for them: its room is
+    // worth waiting for. (Queued bytes that are not blocked want another flush soon.)
     bool blocked() const { return m_blocked; }
+    // Held mail waits to be offered to a socket that has room: flush again soon.
+    bool handingOver() const { return m_storeBytes > 0 && !m_blocked && unsentBytes() > 0; }
     // When the peer last took bytes (or when the queue last became non-empty).
     int64_t lastProgressMs() const { return m_lastProgressMs; }
 

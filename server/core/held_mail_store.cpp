@@ -122,10 +122,12 @@ bool CHeldMailStore::holdMail(const char* name, int32_t storedTime, const char* 
     e.offset = offset;
     e.time = storedTime;
     e.length = static_cast<int32_t>(length);
-    getName(m_record, e.name);
+    char recipient[NAME_BUFFER_SIZE];
+    getName(m_record, recipient);
+    e.name = nameId(recipient);
     e.state = LIVE;
     m_index.push_back(e);
-    m_byName[e.name].push_back(m_index.size() - 1);
+    m_byName[e.name].push_back(static_cast<uint32_t>(m_index.size() - 1));
     return true;
 }
 
@@ -174,7 +176,9 @@ bool CHeldMailStore::scan(bool& readable) {
         e.offset = offset;
         e.time = getInt32(m_record + 20);
         e.length = length;
-        getName(m_record, e.name);
+        char recipient[NAME_BUFFER_SIZE];
+        getName(m_record, recipient);
+        e.name = nameId(recipient);
         e.state = LIVE;
         m_index.push_back(e);
         offset += static_cast<int64_t>(RECORD_HEADER_SIZE) + length;
@@ -198,9 +202,19 @@ CHeldMailStore::Entry* CHeldMailStore::find(int64_t offset) {
     return it != m_index.end() && it->offset == offset ? &*it : nullptr;
 }
 
+uint32_t CHeldMailStore::nameId(const char* name) {
+    auto [it, added] = m_nameIds.emplace(name, static_cast<uint32_t>(m_names.size()));
+    if (added) {
+        m_names.push_back(name);
+        m_byName.emplace_back();
+    }
+    return it->second;
+}
+
 void CHeldMailStore::rebuildNames() {
-    m_byName.clear();
-    for (size_t i = 0; i < m_index.size(); ++i) m_byName[m_index[i].name].push_back(i);
+    for (auto& positions : m_byName) positions.clear();
+    for (size_t i = 0; i < m_index.size(); ++i)
+        m_byName[m_index[i].name].push_back(static_cast<uint32_t>(i));
 }
 
 bool CHeldMailStore::recover() {
@@ -255,9 +269,9 @@ bool CHeldMailStore::redeliverHeld(const char* name, int32_t holdLimit, int32_t 
     if (m_index.empty()) return true;  // no store, or nothing in it: no file is made
     if (!m_reader.isOpen() && !m_reader.open(m_path, CFile::READ)) return false;
     bool ok = true;
-    auto own = m_byName.find(name);
-    if (own != m_byName.end()) {
-        for (size_t i : own->second) {
+    auto own = m_nameIds.find(name);
+    if (own != m_nameIds.end()) {
+        for (uint32_t i : m_byName[own->second]) {
             Entry& e = m_index[i];
             if (e.state != LIVE) continue;
             char* payload = m_record + RECORD_HEADER_SIZE;
@@ -275,9 +289,10 @@ bool CHeldMailStore::redeliverHeld(const char* name, int32_t holdLimit, int32_t 
     }
     // Every hand-over thins the whole store: expired mail and mail for unknown names go.
     std::vector<int64_t> gone;
-    for (auto& [recipient, positions] : m_byName) {
-        const bool known = target.isKnownRecipient(recipient.c_str());
-        for (size_t i : positions) {
+    for (size_t id = 0; id < m_names.size(); ++id) {
+        if (m_byName[id].empty()) continue;
+        const bool known = target.isKnownRecipient(m_names[id].c_str());
+        for (uint32_t i : m_byName[id]) {
             Entry& e = m_index[i];
             if (e.state != LIVE) continue;
             const bool expired = holdLimit != 0 && static_cast<int64_t>(e.time) + holdLimit < now;
@@ -306,13 +321,14 @@ bool CHeldMailStore::noteGone(const std::vector<int64_t>& offsets) {
     }
     bool ok = true;
     if (!entries.empty()) {
-        // Gone in memory either way; the note on disk keeps a crash from repeating them.
+        // Gone in memory either way; the note keeps a crash of the program from repeating them.
+        // (It is flushed to disk by the background writer, soon: only a power cut before that
+        // could repeat them.)
         CFile done;
-        const bool created = !fileExists(m_done);
         ok = done.open(m_done, CFile::CREATE_KEEP) && done.seekToEnd() &&
-             done.write(entries.data(), entries.size()) && done.sync();
+             done.write(entries.data(), entries.size());
         ok = done.close() && ok;
-        if (ok && created) ok = syncDirectory(directoryOf(m_done));
+        m_doneDirty = true;
     }
     m_wake.notify_all();
     return ok;
@@ -447,6 +463,8 @@ bool CHeldMailStore::compactLocked(std::unique_lock<std::recursive_mutex>& lock)
         ok = in.seek(from) && in.readExact(buffer.data(), static_cast<size_t>(size)) &&
              out.write(buffer.data(), static_cast<size_t>(size));
     }
+    // The bulk reaches the disk before the lock is taken again; only the tail is flushed under it.
+    ok = ok && out.sync();
 
     lock.lock();
     if (ok &&
@@ -461,9 +479,8 @@ bool CHeldMailStore::compactLocked(std::unique_lock<std::recursive_mutex>& lock)
     if (ok && tail > end) {
         buffer.resize(static_cast<size_t>(std::max<int64_t>(tail - end, IO_BUFFER_SIZE)));
         ok = in.seek(end) && in.readExact(buffer.data(), static_cast<size_t>(tail - end)) &&
-             out.write(buffer.data(), static_cast<size_t>(tail - end));
+             out.write(buffer.data(), static_cast<size_t>(tail - end)) && out.sync();
     }
-    ok = ok && out.sync();
     ok = out.close() && ok;
     in.close();
     uint64_t newIdentity = 0;
@@ -492,7 +509,7 @@ bool CHeldMailStore::compactLocked(std::unique_lock<std::recursive_mutex>& lock)
     if (ok && !late.empty()) {
         CFile done;
         ok = done.open(m_done, CFile::CREATE_KEEP) && done.seekToEnd() &&
-             done.write(late.data(), late.size()) && done.sync();
+             done.write(late.data(), late.size());
         ok = done.close() && ok;
     }
     const bool noted = ok && !late.empty();
@@ -510,24 +527,42 @@ bool CHeldMailStore::compactLocked(std::unique_lock<std::recursive_mutex>& lock)
         }
         return false;
     }
-    syncDirectory(directoryOf(m_path));
     m_reader.close();
     m_identity = newIdentity;
     ++m_generation;
     m_index = std::move(index);
     m_gone = late.size() / DONE_ENTRY_SIZE;
     rebuildNames();
-    // Only entries of the new file remain meaningful.
-    if (late.empty())
+    // Only entries of the new file remain meaningful. (A crash before this leaves entries of the
+    // old file too, which name another identity and are passed over.)
+    if (late.empty()) {
         removeFile(m_done);
-    else
-        replaceFileAtomically(m_done, late, "x");
+    } else {
+        CFile done;
+        bool written =
+            done.open(m_done + "x", CFile::CREATE_TRUNCATE) && done.write(late.data(), late.size());
+        written = done.close() && written;
+        if (!written || !renameFile(m_done + "x", m_done)) removeFile(m_done + "x");
+        m_doneDirty = true;
+    }
+    lock.unlock();
+    syncDirectory(directoryOf(m_path));
+    lock.lock();
     return true;
 }
 
 void CHeldMailStore::writerLoop() {
     std::unique_lock<std::recursive_mutex> lock(m_mutex);
     while (!m_stopping) {
+        if (m_doneDirty) {
+            m_doneDirty = false;
+            lock.unlock();
+            CFile done;
+            if (done.open(m_done, CFile::READ)) done.sync();
+            done.close();
+            lock.lock();
+            continue;
+        }
         if (m_gone == 0) {
             m_wake.wait(lock);
             continue;

@@ -114,7 +114,7 @@ class CHeldMailStore {
         int64_t offset;
         int32_t time;
         int32_t length;
-        char name[NAME_BUFFER_SIZE];
+        uint32_t name;  // in m_names
         uint8_t state;
     };
 
@@ -127,6 +127,7 @@ class CHeldMailStore {
     void readDone(std::vector<int64_t>& offsets);
     bool noteGone(const std::vector<int64_t>& offsets);
     Entry* find(int64_t offset);
+    uint32_t nameId(const char* name);
     void rebuildNames();
     bool compactLocked(std::unique_lock<std::recursive_mutex>& lock);
     void writerLoop();
@@ -145,7 +146,11 @@ class CHeldMailStore {
     bool m_needsRepair = false;
 
     std::vector<Entry> m_index;  // file order
-    std::unordered_map<std::string, std::vector<size_t>> m_byName;
+    // Each recipient once, with the positions of its records in the index (in order).
+    std::unordered_map<std::string, uint32_t> m_nameIds;
+    std::vector<std::string> m_names;
+    std::vector<std::vector<uint32_t>> m_byName;
+    bool m_doneDirty = false;  // .done entries written but not yet flushed to disk
     size_t m_gone = 0;
     size_t m_inFlight = 0;
     uint64_t m_identity = 0;  // of the store file the index describes
