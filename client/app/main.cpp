@@ -42,9 +42,17 @@ void printUsage(FILE* out) {
 bool haveDisplay() {
     const char* platform = std::getenv("QT_QPA_PLATFORM");
     if (platform != nullptr && *platform != '\0') return true;
-    const char* x11 = std::getenv("DISPLAY");
     const char* wayland = std::getenv("WAYLAND_DISPLAY");
-    return (x11 != nullptr && *x11 != '\0') || (wayland != nullptr && *wayland != '\0');
+    if (wayland != nullptr && *wayland != '\0') return true;
+    const char* x11 = std::getenv("DISPLAY");
+    if (x11 == nullptr || *x11 == '\0') return false;
+    // A local display ":N" has its socket; without it the window system would end the program
+    // with a crash instead of a message.
+    if (x11[0] == ':') {
+        const std::string number(x11 + 1, std::strcspn(x11 + 1, "."));
+        return ::access(("/tmp/.X11-unix/X" + number).c_str(), F_OK) == 0;
+    }
+    return true;
 }
 
 }  // namespace
@@ -72,7 +80,8 @@ int main(int argc, char** argv) {
         }
     }
     if (!haveDisplay()) {
-        std::fputs("tovic: no display (set DISPLAY or WAYLAND_DISPLAY)\n", stderr);
+        std::fputs("tovic: no display to open the window on (DISPLAY or WAYLAND_DISPLAY)\n",
+                   stderr);
         return 2;
     }
 
