@@ -19,7 +19,8 @@ JSON="$BUILD/bench/results.jsonl"
 : >"$JSON"
 failed=0
 for prog in echo_baseline server_relay_latency server_relay_throughput server_fanout \
-            server_redelivery server_idle_cpu client_idle_cpu client_burst; do
+            server_redelivery server_idle_cpu server_stall_attack server_handover_stall \
+            server_kill_duplicates client_idle_cpu client_burst; do
   exe="$BUILD/bench/$prog"
   if [ ! -x "$exe" ]; then
     echo "($prog is not built; skipped)"

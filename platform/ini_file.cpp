@@ -53,7 +53,7 @@ char asciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 
 // Names compare without regard to ASCII letter case. The second byte of a double-byte cp932
 // character may fall in the ASCII letter range and is compared exactly: two different kanji must
 // not compare equal.
-bool sameName(std::string_view a, std::string_view b) {
+bool sameKeyName(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) return false;
     for (size_t i = 0; i < a.size(); ++i) {
         if (isCp932LeadByte(static_cast<unsigned char>(a[i])) && i + 1 < a.size()) {
@@ -136,7 +136,7 @@ Location locate(const std::string& text, const std::vector<Line>& lines, std::st
         std::string_view content(text.data() + lines[i].begin, lines[i].end - lines[i].begin);
         Parsed p = parseLine(content);
         if (p.kind == Kind::SECTION) {
-            inSection = sameName(p.name, section);
+            inSection = sameKeyName(p.name, section);
             inFirstSection = inSection && loc.sectionLine == std::string::npos;
             if (inFirstSection) {
                 loc.sectionLine = i;
@@ -145,7 +145,7 @@ Location locate(const std::string& text, const std::vector<Line>& lines, std::st
             continue;
         }
         if (inFirstSection && !trim(content).empty()) loc.lastLineOfSection = i;
-        if (inSection && p.kind == Kind::KEY && sameName(p.name, key)) {
+        if (inSection && p.kind == Kind::KEY && sameKeyName(p.name, key)) {
             loc.keyLine = i;
             loc.keyEq = p.eq;
             if (value != nullptr) value->assign(p.value);
