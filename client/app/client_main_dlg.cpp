@@ -196,7 +196,8 @@ void CClientMainDlg::setupList(QTreeWidget* list, int box) {
 std::string CClientMainDlg::fsDirectory() const {
     std::string fsDir;
     CMessageFile::fsDirectory(m_settings.dir(), fsDir);
-    return fsDir;
+    // No directory chosen yet: the receive worker stores mail in the current directory.
+    return fsDir.empty() ? std::string("./") : fsDir;
 }
 
 void CClientMainDlg::start() {
@@ -346,7 +347,6 @@ bool CClientMainDlg::onMailResult(const char* reply, uint32_t length) {
 
 bool CClientMainDlg::checkFlagFile(int box) {
     const std::string fsDir = fsDirectory();
-    if (fsDir.empty()) return false;
     if (!CMessageFile::takeFlag(
             fsDir, box == INBOX ? CMessageFile::RECEIVED_FLAG : CMessageFile::SENT_FLAG))
         return false;

@@ -19,12 +19,6 @@ std::string record(int32_t connected, const std::string& name, const std::string
     return int32s({connected}) + nameField(name) + nameField(group);
 }
 
-TEST(MailSender, UserListRequestCarriesZeroAndTheOwnGroup) {
-    char body[USERLIST_REQ_BODY_SIZE];
-    ASSERT_EQ(CMailSender::userListRequest("sales", body), 24u);
-    EXPECT_EQ(std::string(body, 24), int32s({0}) + nameField("sales"));
-}
-
 TEST(MailSender, UserListTakesWholeRecordsOnly) {
     CUserDirectory directory;
     directory.add(1, "stale", "old");
