@@ -126,3 +126,42 @@ TEST_F(HeldMail, ExpiryAtAnybodysLogInAndOrphansDropped) {
 }
 
 }  // namespace tovi::test
+
+namespace tovi::test {
+
+// A hand-over needs no room for rewriting the store (a full disk): the mail arrives, is not
+// handed over again at the next log-in, nor after a restart, and the store catches up once there
+// is room.
+TEST_F(HeldMail, AHandOverNeedsNoRoomForARewriteAndIsNeverRepeated) {
+    ASSERT_TRUE(registerOffline(port, "away", "g"));
+    auto sender = connectUser("sender", "g");
+    for (int i = 0; i < 3; ++i)
+        ASSERT_EQ(sender->sendMail(mailBody(SEND_TO_USER, "away", "", "s", std::to_string(i))), 0);
+    sender.reset();
+    CFileFaults::failOpensOf("TovisBackMail.datx");
+    {
+        CTestClient away;
+        ASSERT_TRUE(away.connect(port) && away.login("away") == LOGIN_ACCEPTED);
+        for (int i = 0; i < 3; ++i) EXPECT_EQ(away.next().text(), std::to_string(i));
+    }
+    ASSERT_TRUE(waitOffline(port, "away"));
+    for (int restart = 0; restart < 2; ++restart) {
+        if (restart == 1) {
+            worker.reset();
+            ASSERT_TRUE(start());
+        }
+        CTestClient again;
+        ASSERT_TRUE(again.connect(port) && again.login("away") == LOGIN_ACCEPTED);
+        EXPECT_TRUE(again.expectNothing(500)) << restart;
+        again.close();
+        ASSERT_TRUE(waitOffline(port, "away"));
+    }
+    EXPECT_EQ(held(storeFile()).size(), 3u);  // the file lags while there is no room
+    CFileFaults::reset();
+    CTestClient last;
+    ASSERT_TRUE(last.connect(port) && last.login("away") == LOGIN_ACCEPTED);
+    EXPECT_TRUE(last.expectNothing(300));
+    EXPECT_TRUE(eventually([&] { return held(storeFile()).empty(); }));
+}
+
+}  // namespace tovi::test
