@@ -81,20 +81,27 @@ long cp932ByteCount(const std::string& utf8) {
     return static_cast<long>(bytes.size());
 }
 
-bool isCp932LeadByte(unsigned char b) { return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC); }
+bool isCp932LeadByte(unsigned char b) {
+    return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC);
+}
 
 size_t cp932PrefixLength(const std::string& text, size_t maxBytes) {
     // A lead byte takes the next byte with it whatever that byte is. A lead byte that is the very
     // last byte of the text stands alone, so a text that fits is always kept whole.
     size_t i = 0;
     while (i < text.size()) {
-        size_t len = isCp932LeadByte(static_cast<unsigned char>(text[i])) && i + 1 < text.size()
-                         ? 2
-                         : 1;
+        size_t len =
+            isCp932LeadByte(static_cast<unsigned char>(text[i])) && i + 1 < text.size() ? 2 : 1;
         if (i + len > maxBytes) break;
         i += len;
     }
     return i;
+}
+
+std::string cp932Of(const char* utf8) {
+    std::string out;
+    utf8ToCp932(utf8, out);
+    return out;
 }
 
 std::string cp932ToUtf8Lossy(const std::string& cp932) {

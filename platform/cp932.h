@@ -20,6 +20,8 @@ bool isCp932LeadByte(unsigned char b);
 // The longest prefix of text (cp932) of at most maxBytes bytes that does not end inside a
 // double-byte character.
 size_t cp932PrefixLength(const std::string& text, size_t maxBytes);
+// A fixed UTF-8 text (a message, a mark) as cp932; empty when a character cannot be held.
+std::string cp932Of(const char* utf8);
 // Lossy cp932 to UTF-8 for diagnostics: invalid bytes become U+FFFD.
 std::string cp932ToUtf8Lossy(const std::string& cp932);
 

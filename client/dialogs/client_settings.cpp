@@ -13,11 +13,7 @@ const char* const USER = "USER";
 
 // "初期化ファイルに設定失敗"
 const std::string& writeFailedText() {
-    static const std::string text = [] {
-        std::string out;
-        utf8ToCp932("初期化ファイルに設定失敗", out);
-        return out;
-    }();
+    static const std::string text = cp932Of("初期化ファイルに設定失敗");
     return text;
 }
 

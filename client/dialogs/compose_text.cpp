@@ -6,16 +6,6 @@
 
 namespace tovi {
 
-namespace {
-
-std::string text(const char* utf8) {
-    std::string out;
-    utf8ToCp932(utf8, out);
-    return out;
-}
-
-}  // namespace
-
 const char* const CComposeText::OPENING = "[Subject]:_[";
 const char* const CComposeText::CLOSING = "]_";
 
@@ -24,7 +14,7 @@ std::string CComposeText::join(const std::string& title, const std::string& body
 }
 
 std::string CComposeText::fieldLimitText(int limit) {
-    return std::to_string(limit) + text(" 文字以内で入力してください。");
+    return std::to_string(limit) + cp932Of(" 文字以内で入力してください。");
 }
 
 CComposeText::Verdict CComposeText::check(const std::string& title, const std::string& body) {
@@ -37,14 +27,14 @@ CComposeText::Verdict CComposeText::check(const std::string& title, const std::s
     if (titleTooLong) v.messages.push_back(fieldLimitText(TITLE_LIMIT));
     const size_t total = title.size() + body.size();
     if (total == 0) {
-        v.messages.push_back(text("メッセージを入力してください。\n"));
+        v.messages.push_back(cp932Of("メッセージを入力してください。\n"));
         return v;
     }
     if (total > static_cast<size_t>(TOTAL_LIMIT)) {
         char buf[256];
         std::snprintf(buf, sizeof buf,
-                      text("タイトルを含めたメッセージ長が%d文字を超えています。送信できません。"
-                           "現在の文字長(%d)\n")
+                      cp932Of("タイトルを含めたメッセージ長が%d文字を超えています。送信できません。"
+                              "現在の文字長(%d)\n")
                           .c_str(),
                       TOTAL_LIMIT, static_cast<int>(total));
         v.messages.push_back(buf);

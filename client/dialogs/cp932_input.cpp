@@ -73,9 +73,7 @@ bool CCp932Input::fromWidget(const std::string& utf8, std::string& cp932) {
 }
 
 std::string CCp932Input::notCp932Text() {
-    std::string out;
-    utf8ToCp932("cp932 で表せない文字は入力できません。\n", out);
-    return out;
+    return cp932Of("cp932 で表せない文字は入力できません。\n");
 }
 
 }  // namespace tovi

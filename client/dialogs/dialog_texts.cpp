@@ -9,12 +9,6 @@ QString fromCp932(const std::string& cp932) {
     return QString::fromStdString(CCp932Input::toWidget(cp932));
 }
 
-std::string cp932Of(const char* utf8) {
-    std::string out;
-    utf8ToCp932(utf8, out);
-    return out;
-}
-
 std::string toCp932(const QString& text) {
     std::string out;
     if (CCp932Input::fromWidget(text.toStdString(), out)) return out;

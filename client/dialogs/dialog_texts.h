@@ -6,6 +6,8 @@
 #include <QWidget>
 #include <string>
 
+#include "platform/cp932.h"  // cp932Of for the fixed texts of the message boxes
+
 namespace tovi {
 
 // A cp932 text for a widget (CR LF shown as line breaks).
@@ -13,8 +15,6 @@ QString fromCp932(const std::string& cp932);
 // A widget's text as cp932 (line breaks CR LF); characters cp932 cannot hold are dropped (the
 // dialogs' edits never let them in).
 std::string toCp932(const QString& text);
-// A UTF-8 literal as cp932 (for the fixed texts of the message boxes).
-std::string cp932Of(const char* utf8);
 // Gives the widget its accessible name.
 template <class W>
 W* named(W* widget, const QString& name) {

@@ -7,16 +7,6 @@
 
 namespace tovi {
 
-namespace {
-
-std::string text(const char* utf8) {
-    std::string out;
-    utf8ToCp932(utf8, out);
-    return out;
-}
-
-}  // namespace
-
 CRegistration::CRegistration(int firstRun, const std::string& address, const std::string& name,
                              const std::string& group)
     : m_firstRun(firstRun),
@@ -50,10 +40,10 @@ std::string CRegistration::accept(const std::string& addressField, const std::st
         address = readAddressField(addressField);
     }
     if (m_firstRun != 0 && (address.empty() || address == "0.0.0.0")) {
-        return text("サーバアドレスを入力してください。\n");
+        return cp932Of("サーバアドレスを入力してください。\n");
     }
-    if (name.empty()) return text("ユーザ名を入力してください。\n");
-    if (group.empty()) return text("ユーザグループを入力してください。\n");
+    if (name.empty()) return cp932Of("ユーザ名を入力してください。\n");
+    if (group.empty()) return cp932Of("ユーザグループを入力してください。\n");
     m_address = address;
     m_name = name;
     m_group = group;

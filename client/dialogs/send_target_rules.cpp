@@ -5,16 +5,6 @@
 
 namespace tovi {
 
-namespace {
-
-std::string text(const char* utf8) {
-    std::string out;
-    utf8ToCp932(utf8, out);
-    return out;
-}
-
-}  // namespace
-
 CSendTargetRules::CSendTargetRules(const CUserDirectory* directory, const std::string& ownGroup)
     : m_directory(directory), m_members(false) {
     if (m_directory != nullptr) {
@@ -37,8 +27,8 @@ CSendTargetRules::CSendTargetRules(const CUserDirectory* directory, const std::s
 }
 
 std::string CSendTargetRules::memberEntry(uint32_t connected, const std::string& name) {
-    static const std::string on = text("○  ");
-    static const std::string off = text("×  ");
+    static const std::string on = cp932Of("○  ");
+    static const std::string off = cp932Of("×  ");
     return (connected != 0 ? on : off) + name;
 }
 
@@ -72,14 +62,14 @@ void CSendTargetRules::chooseSendType(int32_t type) {
 }
 
 std::string CSendTargetRules::accept() {
-    if (m_sendType == SEND_NONE) return text("送信タイプを選択してください。\n");
+    if (m_sendType == SEND_NONE) return cp932Of("送信タイプを選択してください。\n");
     const bool needsGroup = m_sendType == SEND_TO_USER || m_sendType == SEND_TO_GROUP ||
                             m_sendType == SEND_TO_GROUP_CONNECTED;
-    if (needsGroup && m_selectedGroup < 0) return text("グループを選択してください。\n");
-    if (m_selectedGroup < 0) return text("グループが正しく選択されていません。\n");
+    if (needsGroup && m_selectedGroup < 0) return cp932Of("グループを選択してください。\n");
+    if (m_selectedGroup < 0) return cp932Of("グループが正しく選択されていません。\n");
     m_group = m_groups.at(m_selectedGroup);
     if (m_sendType == SEND_TO_USER) {
-        if (m_selectedMember < 0) return text("名前が選択されていません。\n");
+        if (m_selectedMember < 0) return cp932Of("名前が選択されていません。\n");
         m_chosenUser = m_members.at(m_selectedMember).substr(MARK_BYTES);
     }
     return std::string();

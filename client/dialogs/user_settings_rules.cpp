@@ -10,21 +10,11 @@
 
 namespace tovi {
 
-namespace {
-
-std::string text(const char* utf8) {
-    std::string out;
-    utf8ToCp932(utf8, out);
-    return out;
-}
-
-}  // namespace
-
 CUserSettingsRules::Outcome CUserSettingsRules::acceptDirectory(std::string& dir) {
     // Too short to be a mail folder, not absolute (the folder would depend on the current
     // directory), or too long for the settings file and the mail file names behind it.
     if (dir.size() <= 3 || dir[0] != '/' || !CMessageFile::directoryFits(dir)) {
-        showMessage(text("ユーザーディレクトリを正しく設定して下さい。\n"));
+        showMessage(cp932Of("ユーザーディレクトリを正しく設定して下さい。\n"));
         return REFUSED;
     }
     const std::string typed = dir;
@@ -40,19 +30,19 @@ CUserSettingsRules::Outcome CUserSettingsRules::acceptDirectory(std::string& dir
     std::error_code error;
     const std::filesystem::file_status status = std::filesystem::status(fsPath, error);
     if (!std::filesystem::exists(status)) {
-        if (showMessage(text("ディレクトリは存在しません。新規に作成しますか？"), MB_OKCANCEL) !=
+        if (showMessage(cp932Of("ディレクトリは存在しません。新規に作成しますか？"), MB_OKCANCEL) !=
             IDOK) {
             dir = typed;
             return REFUSED;
         }
         // That one folder only: its parent must be there already.
         if (!std::filesystem::create_directory(fsPath, error) || error) {
-            showMessage(text("ディレクトリ作成に失敗しました。\n"));
+            showMessage(cp932Of("ディレクトリ作成に失敗しました。\n"));
             dir = typed;
             return REFUSED;
         }
     } else if (!std::filesystem::is_directory(status)) {
-        showMessage(dir + text(" はディレクトリではありません。"));
+        showMessage(dir + cp932Of(" はディレクトリではありません。"));
         dir = typed;
         return REFUSED;
     }

@@ -56,11 +56,7 @@ void CServerApp::deleteUser(const std::string& name) {
 
 bool CServerApp::changeHoldLimit(int32_t seconds) {
     if (m_settings.setHoldLimit(seconds) != 0) {
-        static const std::string text = [] {
-            std::string cp932;
-            utf8ToCp932("初期化ファイル書き込みでエラー発生\n", cp932);
-            return cp932;
-        }();
+        static const std::string text = cp932Of("初期化ファイル書き込みでエラー発生\n");
         showMessage(text, MB_OK);
         return false;
     }

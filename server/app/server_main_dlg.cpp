@@ -39,12 +39,9 @@ QIcon CServerMainDlg::programIcon() {
 }
 
 std::string CServerMainDlg::shutDownQuestion() {
-    std::string cp932;
-    utf8ToCp932(
+    return cp932Of(
         "サーバーを終了すると接続中の全クライアントは切断されます。\n"
-        "終了しますか？",
-        cp932);
-    return cp932;
+        "終了しますか？");
 }
 
 CServerMainDlg::CServerMainDlg(CServerApp& app, QWidget* parent)

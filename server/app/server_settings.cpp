@@ -58,11 +58,7 @@ bool CServerSettings::setPort(int port) {
 }
 
 void CServerSettings::reportWriteFailure() {
-    static const std::string text = [] {
-        std::string cp932;
-        utf8ToCp932("初期化ファイルに設定失敗", cp932);
-        return cp932;
-    }();
+    static const std::string text = cp932Of("初期化ファイルに設定失敗");
     showMessage(text, MB_OK);
 }
 
