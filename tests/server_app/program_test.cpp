@@ -1,36 +1,16 @@
 // tovis with its window as a process: without a display it says so and exits 2; with one (the
 // offscreen platform here) SIGTERM and SIGINT end it in order, as the shut-down question does.
-#include <fcntl.h>
-
 #include "server_app_support.h"
 
 namespace tovi::test {
 
 namespace {
 
-// TOVI_BIN_DIR/tovis --config-dir DIR with the environment changed as given ("NAME=value" sets,
-// "NAME" removes), stderr into DIR/tovis.stderr.
-struct WindowedServer {
-    pid_t pid = -1;
-    std::string stderrPath;
-    bool start(const std::string& configDir, const std::vector<std::string>& environment) {
-        const char* binDir = std::getenv("TOVI_BIN_DIR");
-        const std::string program = std::string(binDir ? binDir : "bin") + "/tovis";
-        if (!fileExists(program)) ADD_FAILURE() << "no " << program << " (build it: ninja tovis)";
-        stderrPath = configDir + "tovis.stderr";
-        if ((pid = ::fork()) == 0) {
-            for (const std::string& change : environment) {
-                const size_t eq = change.find('=');
-                if (eq == std::string::npos)
-                    ::unsetenv(change.c_str());
-                else
-                    ::setenv(change.substr(0, eq).c_str(), change.c_str() + eq + 1, 1);
-            }
-            ::dup2(::open(stderrPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 2);
-            ::execl(program.c_str(), "tovis", "--config-dir", configDir.c_str(), nullptr);
-            ::_exit(127);
-        }
-        return pid > 0;
+// tovis with its window, its stderr in DIR/tovis.stderr.
+struct WindowedServer : ChildProgram {
+    bool start(const std::string& dir, const std::vector<std::string>& environment) {
+        return ChildProgram::start("tovis", {"--config-dir", dir}, dir + "tovis.stderr",
+                                   environment);
     }
     // Whether the program holds the signal back (to take it itself).
     bool blocks(int signal) const {
@@ -38,17 +18,6 @@ struct WindowedServer {
         const size_t at = status.find("SigBlk:");
         return at != std::string::npos &&
                (std::stoull(status.substr(at + 7, 24), nullptr, 16) >> (signal - 1) & 1) != 0;
-    }
-    // The exit code within timeoutMs; -1 while it runs, -2 when a signal killed it.
-    int wait(int timeoutMs) {
-        int status = 0;
-        if (!eventually([&] { return ::waitpid(pid, &status, WNOHANG) == pid; }, timeoutMs))
-            return -1;
-        pid = -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -2;
-    }
-    ~WindowedServer() {
-        if (pid > 0 && ::kill(pid, SIGKILL) == 0) ::waitpid(pid, nullptr, 0);
     }
 };
 
@@ -83,8 +52,7 @@ TEST(WindowedProgram, SigtermAndSigintEndItInOrderDisconnectingEveryClient) {
         ASSERT_TRUE(waitServerUp(port, 10000)) << contents(server.stderrPath);
         CRawClient alice;
         ASSERT_TRUE(alice.enter(port, "alice"));
-        ASSERT_EQ(::kill(server.pid, signal), 0);
-        EXPECT_EQ(server.wait(8000), 0) << contents(server.stderrPath);
+        EXPECT_EQ(server.stop(signal, 8000), 0) << contents(server.stderrPath);
         EXPECT_TRUE(alice.waitClosed(1000));
         // What was accepted is on disk.
         EXPECT_EQ(contents(dir.file("TovisUser.dat")).substr(0, 20), nameField("alice"));
@@ -102,8 +70,7 @@ TEST(WindowedProgram, APortInUseEndsItWithExitCode1AndASignalClosesTheMessage) {
     // Offscreen nobody can press OK on the port message; the signal closes it, whether it comes
     // before the message is up or after (but once the program has taken the signal over).
     ASSERT_TRUE(eventually([&] { return server.blocks(SIGTERM); }));
-    ASSERT_EQ(::kill(server.pid, SIGTERM), 0);
-    EXPECT_EQ(server.wait(10000), 1) << contents(server.stderrPath);
+    EXPECT_EQ(server.stop(SIGTERM, 10000), 1) << contents(server.stderrPath);
 }
 
 }  // namespace tovi::test

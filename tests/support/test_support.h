@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "platform/clock.h"
 #include "platform/cp932.h"
@@ -143,6 +144,57 @@ struct ServerProcess {
     }
     ~ServerProcess() {
         if (pid > 0 && ::kill(pid, SIGTERM) == 0 && wait(5000) == -1 && ::kill(pid, SIGKILL) == 0)
+            ::waitpid(pid, nullptr, 0);
+    }
+};
+
+// A program of TOVI_BIN_DIR run as a child: argv after the program name, the environment changed
+// as given ("NAME=value" sets, "NAME" removes), stderr into stderrPath. One still running at the
+// end gets SIGTERM, then SIGKILL after 5 s.
+struct ChildProgram {
+    pid_t pid = -1;
+    std::string stderrPath;
+    static std::string path(const char* name) {
+        const char* binDir = std::getenv("TOVI_BIN_DIR");
+        return std::string(binDir ? binDir : "bin") + "/" + name;
+    }
+    bool start(const char* name, std::vector<std::string> args, const std::string& errPath,
+               const std::vector<std::string>& environment = {}) {
+        const std::string program = path(name);
+        if (!fileExists(program)) ADD_FAILURE() << "no " << program;
+        stderrPath = errPath;
+        args.insert(args.begin(), name);
+        std::vector<char*> argv;
+        for (std::string& a : args) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        if ((pid = ::fork()) == 0) {
+            for (const std::string& change : environment) {
+                const size_t eq = change.find('=');
+                if (eq == std::string::npos)
+                    ::unsetenv(change.c_str());
+                else
+                    ::setenv(change.substr(0, eq).c_str(), change.c_str() + eq + 1, 1);
+            }
+            ::dup2(::open(stderrPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 2);
+            ::execv(program.c_str(), argv.data());
+            ::_exit(127);
+        }
+        return pid > 0;
+    }
+    // Waits at most timeoutMs: the exit code, -1 while it runs, -2 when killed by a signal.
+    int wait(int timeoutMs) {
+        int status = 0;
+        if (pid <= 0 ||
+            !eventually([&] { return ::waitpid(pid, &status, WNOHANG) == pid; }, timeoutMs))
+            return -1;
+        pid = -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -2;
+    }
+    int stop(int signal, int timeoutMs) {
+        return pid > 0 && ::kill(pid, signal) == 0 ? wait(timeoutMs) : -1;
+    }
+    ~ChildProgram() {
+        if (stop(SIGTERM, 5000) == -1 && pid > 0 && ::kill(pid, SIGKILL) == 0)
             ::waitpid(pid, nullptr, 0);
     }
 };
