@@ -35,17 +35,18 @@ QPushButton* button(QWidget* dlg, const char* text) {
     return byName<QPushButton>(dlg, QString::fromUtf8(text));
 }
 
-TEST(SendTargetDlg, ChoosingAMemberReturnsTheUserAndRefusalsKeepItOpen) {
-    test::qtApp();
+// Each case has the application and scripted message boxes.
+struct Dialogs : ::testing::Test {
+    QApplication& app = test::qtApp();
     CScriptedMessageBoxes boxes;
+};
+
+TEST_F(Dialogs, SendTargetChoosingAMemberReturnsTheUserAndRefusalsKeepItOpen) {
     CUserDirectory directory;
     directory.add(1, cp932("佐藤"), cp932("営業"));
     directory.add(0, cp932("鈴木"), cp932("営業"));
     directory.add(1, "x", cp932("総務"));
     CSendTargetDlg dlg(&directory, cp932("営業"));
-    EXPECT_EQ(dlg.windowTitle(), QStringLiteral("メール送信先"));
-    EXPECT_TRUE(test::unnamedControls(&dlg).isEmpty())
-        << test::unnamedControls(&dlg).join(' ').toStdString();
     auto* groups = byName<QComboBox>(&dlg, QStringLiteral("グループ名"));
     auto* members = byName<QListWidget>(&dlg, QStringLiteral("名前"));
     ASSERT_TRUE(groups && members);
@@ -72,9 +73,7 @@ TEST(SendTargetDlg, ChoosingAMemberReturnsTheUserAndRefusalsKeepItOpen) {
     EXPECT_EQ(dlg.group(), cp932("営業"));
 }
 
-TEST(SendTargetDlg, AnotherGroupRefillsTheMembers) {
-    test::qtApp();
-    CScriptedMessageBoxes boxes;
+TEST_F(Dialogs, SendTargetAnotherGroupRefillsTheMembers) {
     CUserDirectory directory;
     directory.add(1, "a", "g1");
     directory.add(1, "b", "g2");
@@ -95,12 +94,8 @@ TEST(SendTargetDlg, AnotherGroupRefillsTheMembers) {
     EXPECT_TRUE(boxes.texts().empty());
 }
 
-TEST(ComposeDlg, SendComposesTheTextFromBothFields) {
-    test::qtApp();
-    CScriptedMessageBoxes boxes;
+TEST_F(Dialogs, ComposeSendComposesTheTextFromBothFields) {
     CComposeDlg dlg;
-    EXPECT_EQ(dlg.windowTitle(), QStringLiteral("送信メッセージ"));
-    EXPECT_TRUE(test::unnamedControls(&dlg).isEmpty());
     auto* title = byName<QLineEdit>(&dlg, QStringLiteral("タイトル"));
     auto* body = byName<QPlainTextEdit>(&dlg, QStringLiteral("本文"));
     ASSERT_TRUE(title && body);
@@ -117,9 +112,7 @@ TEST(ComposeDlg, SendComposesTheTextFromBothFields) {
     EXPECT_EQ(dlg.textLength(), static_cast<int>(expected.size()));
 }
 
-TEST(ComposeDlg, CancelAsksBeforeDiscardingAQuotation) {
-    test::qtApp();
-    CScriptedMessageBoxes boxes;
+TEST_F(Dialogs, ComposeCancelAsksBeforeDiscardingAQuotation) {
     CComposeDlg dlg;
     dlg.setBody(CComposeText::quotationBlock("a", "quoted"));
     EXPECT_EQ(byName<QPlainTextEdit>(&dlg, QStringLiteral("本文"))->toPlainText(),
@@ -143,9 +136,7 @@ TEST(ComposeDlg, CancelAsksBeforeDiscardingAQuotation) {
     EXPECT_EQ(boxes.texts().size(), 2u);  // no question for empty fields
 }
 
-TEST(ComposeDlg, BytesThatAreNotCp932LeaveOnlyThemselvesOut) {
-    test::qtApp();
-    CScriptedMessageBoxes boxes;
+TEST_F(Dialogs, ComposeBytesThatAreNotCp932LeaveOnlyThemselvesOut) {
     CComposeDlg dlg;
     // A stored text with a broken double-byte character, quoted in a reply.
     dlg.setBody(CComposeText::quotationBlock("a", "ok\x81 " + cp932("了解")));
@@ -155,8 +146,7 @@ TEST(ComposeDlg, BytesThatAreNotCp932LeaveOnlyThemselvesOut) {
     EXPECT_NE(dlg.body().find("ok " + cp932("了解") + "\r\n---"), std::string::npos);
 }
 
-TEST(ComposeDlg, ControlsFollowTheWindowSize) {
-    test::qtApp();
+TEST_F(Dialogs, ComposeControlsFollowTheWindowSize) {
     CComposeDlg dlg;
     dlg.show();
     dlg.resize(700, 500);
@@ -188,16 +178,11 @@ std::string writeMail(const test::TempDir& dir, int32_t box, const std::string& 
     return dir.file(name);
 }
 
-TEST(MailViewDlg, ShowsTheSplitTextAndRepliesWithTheQuoteFlag) {
-    test::qtApp();
-    CScriptedMessageBoxes boxes;
+TEST_F(Dialogs, MailViewShowsTheSplitTextAndRepliesWithTheQuoteFlag) {
     test::TempDir dir;
     const std::string path = writeMail(dir, 0, "[Subject]:_[" + cp932("件名") + "]_body\r\nline");
     CMailViewDlg dlg(path, 0, nullptr);
     EXPECT_TRUE(dlg.loaded());
-    EXPECT_EQ(dlg.windowTitle(), QStringLiteral("メッセージ表示"));
-    EXPECT_TRUE(test::unnamedControls(&dlg).isEmpty())
-        << test::unnamedControls(&dlg).join(' ').toStdString();
     EXPECT_EQ(byName<QLineEdit>(&dlg, QStringLiteral("タイトル"))->text(), QStringLiteral("件名"));
     EXPECT_EQ(byName<QPlainTextEdit>(&dlg, QStringLiteral("本文"))->toPlainText(),
               QStringLiteral("body\nline"));
@@ -211,9 +196,7 @@ TEST(MailViewDlg, ShowsTheSplitTextAndRepliesWithTheQuoteFlag) {
     EXPECT_TRUE(boxes.texts().empty());
 }
 
-TEST(MailViewDlg, SentMailHasNoReplyAndAFailedLoadIsReported) {
-    test::qtApp();
-    CScriptedMessageBoxes boxes;
+TEST_F(Dialogs, MailViewSentMailHasNoReplyAndAFailedLoadIsReported) {
     test::TempDir dir;
     CMailViewDlg sent(writeMail(dir, 1, "[Subject]:_[t]_b"), 1, nullptr);
     sent.show();
@@ -231,9 +214,7 @@ TEST(MailViewDlg, SentMailHasNoReplyAndAFailedLoadIsReported) {
     EXPECT_TRUE(byName<QPlainTextEdit>(&missing, QStringLiteral("本文"))->toPlainText().isEmpty());
 }
 
-TEST(MailViewDlg, SaveWritesTheBodyAndRemembersTheFolder) {
-    test::qtApp();
-    CScriptedMessageBoxes boxes;
+TEST_F(Dialogs, MailViewSaveWritesTheBodyAndRemembersTheFolder) {
     test::TempDir dir;
     CClientSettings settings;
     ASSERT_TRUE(replaceFileAtomically(dir.file("Tovic.ini"), "[USER]\n"));
@@ -255,14 +236,10 @@ TEST(MailViewDlg, SaveWritesTheBodyAndRemembersTheFolder) {
     EXPECT_EQ(settings.saveDir(), dir.path.substr(0, dir.path.size() - 1));
 }
 
-TEST(UserSettingsDlg, OkCompletesTheDirectoryAndReturnsTheBoxes) {
-    test::qtApp();
-    CScriptedMessageBoxes boxes;
+TEST_F(Dialogs, UserSettingsOkCompletesTheDirectoryAndReturnsTheBoxes) {
     test::TempDir dir;
     const std::string typed = dir.path.substr(0, dir.path.size() - 1);
     CUserSettingsDlg dlg("/a", 1, 0, 0, 1);
-    EXPECT_EQ(dlg.windowTitle(), QStringLiteral("ユーザー設定"));
-    EXPECT_TRUE(test::unnamedControls(&dlg).isEmpty());
     auto* field = byName<QLineEdit>(&dlg, QStringLiteral("ユーザーディレクトリ"));
     ASSERT_TRUE(field);
     EXPECT_EQ(field->text(), QStringLiteral("/a"));
@@ -286,12 +263,8 @@ TEST(UserSettingsDlg, OkCompletesTheDirectoryAndReturnsTheBoxes) {
     EXPECT_EQ(dlg.readWinUp(), 1);
 }
 
-TEST(RegisterDlg, FirstRunEditsTheAddressLockedModeOnlyNameAndGroup) {
-    test::qtApp();
-    CScriptedMessageBoxes boxes;
+TEST_F(Dialogs, RegisterFirstRunEditsTheAddressLockedModeOnlyNameAndGroup) {
     CRegisterDlg first(1, "", "", "");
-    EXPECT_EQ(first.windowTitle(), QStringLiteral("サーバにユーザ登録"));
-    EXPECT_TRUE(test::unnamedControls(&first).isEmpty());
     auto* address = byName<QLineEdit>(&first, QStringLiteral("サーバアドレス"));
     auto* name = byName<QLineEdit>(&first, QStringLiteral("ユーザ名"));
     auto* group = byName<QLineEdit>(&first, QStringLiteral("ユーザグループ"));
@@ -336,14 +309,11 @@ struct Mailbox {
     Mailbox() { test::bindSendView(storage, view); }
 };
 
-TEST(WaitDlg, ClosesWhenTheAwaitedConditionHolds) {
-    test::qtApp();
+TEST_F(Dialogs, WaitClosesWhenTheAwaitedConditionHolds) {
     Mailbox box;
     ASSERT_EQ(box.view.putSlot(8, "\x22\0\0\0\0\0\0\0", SLOT_OUTBOUND), 8u);
     CWaitDlg sending(box.view, CWaitDlg::WAIT_SENDING);
-    EXPECT_EQ(sending.windowTitle(), QStringLiteral("返答待ち"));
     EXPECT_EQ(sending.text(), QStringLiteral("サーバと通信中です......."));
-    EXPECT_TRUE(test::unnamedControls(&sending).isEmpty());
     // The worker takes the request a little later: the dialog closes by itself.
     int frameSeen = 0;
     QTimer::singleShot(350, [&] {
@@ -363,8 +333,7 @@ TEST(WaitDlg, ClosesWhenTheAwaitedConditionHolds) {
     EXPECT_EQ(connecting.text(), QStringLiteral("サーバーに接続中です..."));
 }
 
-TEST(WaitDlg, CancelGivesUpAndLeavesTheMailboxAlone) {
-    test::qtApp();
+TEST_F(Dialogs, WaitCancelGivesUpAndLeavesTheMailboxAlone) {
     Mailbox box;
     box.view.setStatus(ST_CONNECTING);
     CWaitDlg dlg(box.view, CWaitDlg::WAIT_CONNECTING);
@@ -383,13 +352,31 @@ TEST(WaitDlg, CancelGivesUpAndLeavesTheMailboxAlone) {
     EXPECT_FALSE(CWaitDlg::conditionHolds(box.view, CWaitDlg::WAIT_CONNECTING));
 }
 
-TEST(AboutDlg, ShowsTheProgramLine) {
-    test::qtApp();
-    CAboutDlg dlg;
-    EXPECT_EQ(dlg.windowTitle(), QStringLiteral("ﾊﾞｰｼﾞｮﾝ情報 Tovic"));
-    EXPECT_TRUE(byName<QLabel>(&dlg, QStringLiteral("トヴィカ Version 1.2")));
-    test::WhenModal<CAboutDlg> act([](CAboutDlg* d) { button(d, "OK")->click(); });
-    EXPECT_EQ(dlg.exec(), QDialog::Accepted);
+// Every dialog has its caption, and every control of it an accessible name.
+TEST_F(Dialogs, EachHasItsCaptionAndEveryControlAnAccessibleName) {
+    test::TempDir dir;
+    CUserDirectory directory;
+    directory.add(1, "a", "g");
+    Mailbox box;
+    CSendTargetDlg target(&directory, "g");
+    CComposeDlg compose;
+    CMailViewDlg view(writeMail(dir, 0, "[Subject]:_[t]_b"), 0, nullptr);
+    CUserSettingsDlg settings("/a", 1, 0, 0, 1);
+    CRegisterDlg registration(1, "", "", "");
+    CWaitDlg wait(box.view, CWaitDlg::WAIT_SENDING);
+    CAboutDlg about;
+    const std::pair<QDialog*, const char*> dialogs[] = {{&target, "メール送信先"},
+                                                        {&compose, "送信メッセージ"},
+                                                        {&view, "メッセージ表示"},
+                                                        {&settings, "ユーザー設定"},
+                                                        {&registration, "サーバにユーザ登録"},
+                                                        {&wait, "返答待ち"},
+                                                        {&about, "ﾊﾞｰｼﾞｮﾝ情報 Tovic"}};
+    for (const auto& [dialog, title] : dialogs) {
+        EXPECT_EQ(dialog->windowTitle().toStdString(), title);
+        EXPECT_EQ(test::unnamedControls(dialog).join(' ').toStdString(), "") << title;
+    }
+    EXPECT_TRUE(byName<QLabel>(&about, QStringLiteral("トヴィカ Version 1.2")));
 }
 
 }  // namespace

@@ -11,48 +11,28 @@ namespace {
 
 using test::cp932;
 
-struct Split {
-    std::string title, body;
-};
-Split split(const std::string& text) {
-    Split s;
-    CMailViewText::split(text, s.title, s.body);
-    return s;
-}
-
+// A closing marker inside the title cuts it there; without one the title takes at most 64 bytes
+// (never half a character) and the body starts two bytes after them; a closed title above 127
+// bytes is cut on a character boundary. The body keeps every byte up to a NUL.
 TEST(MailViewText, SplitsTitleAndBodyKeepingEveryBodyByte) {
-    Split s = split("[Subject]:_[abc]_xyz");
-    EXPECT_EQ(s.title, "abc");
-    EXPECT_EQ(s.body, "xyz");
-    s = split("no marker\r\nat all");
-    EXPECT_EQ(s.title, "");
-    EXPECT_EQ(s.body, "no marker\r\nat all");
-    // A title holding the closing marker is cut there; the rest starts the body.
-    s = split("[Subject]:_[a]_b]_c");
-    EXPECT_EQ(s.title, "a");
-    EXPECT_EQ(s.body, "b]_c");
-    // A body starting with a line break keeps both bytes.
-    s = split("[Subject]:_[t]_\r\nsecond");
-    EXPECT_EQ(s.body, "\r\nsecond");
-    s = split(std::string("[Subject]:_[t]_ab\0cd", 20));
-    EXPECT_EQ(s.body, "ab");
-}
-
-TEST(MailViewText, UnclosedAndOverlongTitles) {
-    // No closing marker: 64 bytes of title, the body two bytes after them.
-    Split s = split("[Subject]:_[" + std::string(64, 'T') + "..body");
-    EXPECT_EQ(s.title, std::string(64, 'T'));
-    EXPECT_EQ(s.body, "body");
-    s = split("[Subject]:_[short");
-    EXPECT_EQ(s.title, "short");
-    EXPECT_EQ(s.body, "");
-    // 63 single bytes then a double-byte character straddling byte 64: cut before it.
-    s = split("[Subject]:_[" + std::string(63, 'T') + cp932("あ") + "xxbody");
-    EXPECT_EQ(s.title, std::string(63, 'T'));
-    // A closed title above 127 bytes is cut on a character boundary.
-    s = split("[Subject]:_[" + std::string(126, 'T') + cp932("あ") + "]_b");
-    EXPECT_EQ(s.title, std::string(126, 'T'));
-    EXPECT_EQ(s.body, "b");
+    const std::string T63(63, 'T'), kana = cp932("あ");
+    const std::tuple<std::string, std::string, std::string> cases[] = {
+        {"[Subject]:_[abc]_xyz", "abc", "xyz"},
+        {"no marker\r\nat all", "", "no marker\r\nat all"},
+        {"[Subject]:_[a]_b]_c", "a", "b]_c"},
+        {"[Subject]:_[t]_\r\nsecond", "t", "\r\nsecond"},
+        {std::string("[Subject]:_[t]_ab\0cd", 20), "t", "ab"},
+        {"[Subject]:_[" + T63 + "T..body", T63 + "T", "body"},
+        {"[Subject]:_[short", "short", ""},
+        {"[Subject]:_[" + T63 + kana + "xxbody", T63, "xbody"},
+        {"[Subject]:_[" + T63 + T63 + kana + "]_b", T63 + T63, "b"},
+    };
+    for (const auto& [text, title, body] : cases) {
+        std::string gotTitle, gotBody;
+        CMailViewText::split(text, gotTitle, gotBody);
+        EXPECT_EQ(gotTitle, title) << text;
+        EXPECT_EQ(gotBody, body) << text;
+    }
 }
 
 std::string mailFile(const test::TempDir& dir, int32_t box, int32_t token, const std::string& text,
