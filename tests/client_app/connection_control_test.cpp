@@ -217,6 +217,34 @@ TEST(ConnectionControl, ARequestIsWaitedForOnlyWhileAWorkerCanTakeIt) {
     EXPECT_TRUE(host.waits.empty());
 }
 
+TEST(ConnectionControl, ARequestTheWorkerDoesNotTakeOpensTheWaitAndCancellingAsksToExit) {
+    // After the log-in the server sends two packets at once: the worker leaves the first in the
+    // inbound slot and waits with the second until that slot is emptied, taking no request.
+    ScriptedServer server([](const std::string& f) {
+        if (getInt32(f.data()) != PKT_LOGIN) return std::string();
+        return result(PKT_LOGIN_RESULT, 0) + frame(PKT_USERLIST, "") + frame(PKT_USERLIST, "");
+    });
+    CScriptedMessageBoxes boxes;
+    ClientConfig config(server.port());
+    FakeHost host;
+    CConnectionControl control(config.settings, host);
+    host.control = &control;
+    host.waitResult = false;
+    control.setStartPauseMs(0);
+    control.initialise(0);
+    ASSERT_TRUE(eventually([&] { return control.loggedIn(); }));
+    ASSERT_TRUE(eventually([&] { return control.sendView().peekSlot(nullptr, SLOT_INBOUND); }));
+    ASSERT_TRUE(control.postRequest(PKT_USERLIST_REQ, std::string(24, '\0').data(), 24));
+    setClockOffsetForTests(3);
+    control.onPollTimer();
+    setClockOffsetForTests(0);
+    EXPECT_EQ(host.waits, std::vector<int>{WAIT_SENDING});
+    EXPECT_EQ(boxes.texts(), Names{cp932("サーバーに異常があるかもしれません。\n")});
+    EXPECT_EQ(host.exits, 1);
+    EXPECT_FALSE(control.sendWorkerRunning());
+    EXPECT_EQ(control.sendView().getStatus(), ST_STOPPED);
+}
+
 TEST(ConnectionControl, ConnectionsLostBeforeTheLogInEndInTheConnectFailedBox) {
     ScriptedServer server(acceptingServer, /*closeAtOnce=*/true);
     CScriptedMessageBoxes boxes;
