@@ -190,6 +190,30 @@ TEST(EndToEnd, AfterTheServerRestartsTheClientLogsInAgainByItself) {
     EXPECT_TRUE(boxes.texts().empty());
 }
 
+TEST(EndToEnd, ARenameFromTheMenuReachesTheServerAndLaterMailUsesTheNewName) {
+    CScriptedMessageBoxes boxes;
+    Server server;
+    TempDir a, b;
+    ClientWindow alice(a.path, server.port, "alice", "sales");
+    ClientWindow bob(b.path, server.port, "bob", "sales");
+    ASSERT_TRUE(alice.loggedIn() && bob.loggedIn());
+    ModalDriver driver([&](QWidget* modal) {
+        if (qobject_cast<CRegisterDlg*>(modal) == nullptr) return;
+        setLine(modal, QStringLiteral("ユーザ名"), QStringLiteral("alicia"));
+        click(modal, QStringLiteral("OK"));
+    });
+    alice.window->changeConnectionSettings();
+    EXPECT_EQ(alice.app->settings().name(), "alicia");
+    EXPECT_TRUE(pump([&] {
+        return contents(server.dir.file("TovisUser.dat")).find("alicia") != std::string::npos;
+    }));
+    writeMail(bob, "ユーザーを指定して送信", QStringLiteral("alicia"), QStringLiteral("renamed"),
+              QStringLiteral("hello"));
+    ASSERT_TRUE(pump([&] { return alice.rows(INBOX) == 1; }));
+    EXPECT_EQ(alice.cell(INBOX, 0, 3), QStringLiteral("renamed"));
+    EXPECT_TRUE(boxes.texts().empty());
+}
+
 TEST(EndToEnd, HeldMailArrivesReadNoticesComeBackAndARepliesQuote) {
     CScriptedMessageBoxes boxes;
     Server server;

@@ -13,6 +13,7 @@
 
 #include "client/connection/message_file.h"
 #include "client/dialogs/mail_view_dlg.h"
+#include "client/dialogs/user_settings_dlg.h"
 #include "qt_support.h"
 #include "scripted_server.h"
 #include "ui/qt/tray_icon.h"
@@ -181,6 +182,28 @@ TEST(MainWindow, TheAboutBoxOpensFromTheWindowsContextMenu) {
     EXPECT_TRUE(pump([&] { return !about.isEmpty(); }, 5000));
     EXPECT_EQ(entry, QStringLiteral("ﾊﾞｰｼﾞｮﾝ情報(Tovic) (&A)..."));
     EXPECT_EQ(about, QStringLiteral("ﾊﾞｰｼﾞｮﾝ情報 Tovic"));
+}
+
+TEST(MainWindow, ANewMailDirectoryTakesTheMailAlong) {
+    Fixture f;
+    ASSERT_TRUE(f.client.loggedIn());
+    writeMail(f.client.mailDir, "_TovicR17000000010", 0, 0, "kept");
+    f.w().reloadLists();
+    const std::string newDir = f.dir.path + "elsewhere/";
+    f.boxes.queueAnswer(IDOK);  // "create the directory?"
+    ModalDriver driver([&](QWidget* modal) {
+        if (qobject_cast<CUserSettingsDlg*>(modal) == nullptr) return;
+        setLine(modal, QStringLiteral("ユーザーディレクトリ"), QString::fromStdString(newDir));
+        click(modal, QStringLiteral("OK"));
+    });
+    f.w().menuBar()->actions().at(0)->menu()->actions().at(1)->trigger();  // その他の設定(&O)
+    EXPECT_EQ(f.client.app->settings().dir(), newDir);
+    EXPECT_TRUE(fileExists(newDir + "_TovicR17000000010"));
+    EXPECT_FALSE(fileExists(f.client.mailDir + "_TovicR17000000010"));
+    EXPECT_EQ(f.client.cell(INBOX, 0, 3), QStringLiteral("kept"));
+    // The next tick starts the receive worker again, on the new directory.
+    EXPECT_TRUE(pump([&] { return f.w().control().receiveWorkerRunning(); }, 3000));
+    EXPECT_EQ(f.boxes.texts(), Names{cp932("ディレクトリは存在しません。新規に作成しますか？")});
 }
 
 TEST(MainWindow, WithoutATrayTheWindowIsMinimisedAndAnnouncementsBringItBack) {
