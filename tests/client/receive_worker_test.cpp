@@ -60,25 +60,6 @@ TEST(ReceiveWorker, NamesWithinOneSecondCountUpAndTheNextSecondStartsAtZero) {
     EXPECT_TRUE(f.texts().empty());
 }
 
-// More than the names kept for one second, each delivery whole in its own file; the files of an
-// earlier run for this second and the next ones are never overwritten.
-TEST(ReceiveWorker, ManyDeliveriesInABurstAllGetTheirOwnFileAndNoneIsOverwritten) {
-    ReceiveFixture f;
-    f.receiver.setNamePauseMsForTests(0);    // more names in one second than the pauses allow
-    std::set<std::string> sent{""}, stored;  // "": the three old files, cut as mail files
-    const int32_t t = freshSecond();
-    for (int32_t s = t; s < t + 3; ++s)
-        ASSERT_TRUE(replaceFileAtomically(f.dir + CMessageFile::receivedName(s, 0), "old"));
-    for (int i = 0; i < 150; ++i)
-        ASSERT_TRUE(
-            f.deliver(mail(*sent.insert(std::to_string(i) + std::string(i * 37, 'b')).first)));
-    ASSERT_TRUE(eventually([&] { return f.received().size() == 153; }, 20000));
-    for (const std::string& name : f.received()) stored.insert(contents(f.dir + name).erase(0, 56));
-    EXPECT_EQ(stored, sent);
-    for (int32_t s = t; s < t + 3; ++s)
-        EXPECT_EQ(contents(f.dir + CMessageFile::receivedName(s, 0)), "old");
-}
-
 // Other packets are left for the main window; a delivery without its 32 fixed bytes is dropped.
 TEST(ReceiveWorker, ReadNoticesMarkTheSentMailOrOnlyRaiseTheFlagOtherPacketsAreNotStored) {
     ReceiveFixture f;

@@ -1,4 +1,4 @@
-// The counting rule of the byte-limited edits and the conversion at the widget edge.
+// The conversion at the widget edge (the byte counting is met through the edits).
 #include "client/dialogs/cp932_input.h"
 
 #include <gtest/gtest.h>
@@ -9,14 +9,6 @@ namespace tovi {
 namespace {
 
 using test::cp932;
-
-TEST(Cp932Input, CountsCp932BytesWithLineBreaksAsTwo) {
-    EXPECT_EQ(CCp932Input::byteCount(""), 0);
-    EXPECT_EQ(CCp932Input::byteCount("ab"), 2);
-    EXPECT_EQ(CCp932Input::byteCount("あｱ①～"), 7);  // half-width kana takes one byte
-    EXPECT_EQ(CCp932Input::byteCount("a\nb\n"), 6);
-    EXPECT_EQ(CCp932Input::byteCount("한"), -1);
-}
 
 TEST(Cp932Input, WidgetEdgeTurnsCrLfIntoLfAndBack) {
     std::string back;

@@ -41,6 +41,7 @@ struct Dialogs : ::testing::Test {
     CScriptedMessageBoxes boxes;
 };
 
+// The lists follow the send type and the chosen group; refusals keep the dialog open.
 TEST_F(Dialogs, SendTargetChoosingAMemberReturnsTheUserAndRefusalsKeepItOpen) {
     CUserDirectory directory;
     directory.add(1, cp932("佐藤"), cp932("営業"));
@@ -53,14 +54,20 @@ TEST_F(Dialogs, SendTargetChoosingAMemberReturnsTheUserAndRefusalsKeepItOpen) {
     EXPECT_EQ(groups->currentText(), QStringLiteral("営業"));
     ASSERT_EQ(members->count(), 2);
     EXPECT_EQ(members->item(0)->text(), QStringLiteral("×  鈴木"));
-    EXPECT_FALSE(members->isEnabled());
-    EXPECT_FALSE(groups->isEnabled());
-
+    EXPECT_FALSE(members->isEnabled() || groups->isEnabled());
+    auto choose = [](QDialog* d, const char* type) {
+        byName<QRadioButton>(d, QString::fromUtf8(type))->click();
+    };
     test::WhenModal<CSendTargetDlg> act([&](CSendTargetDlg* d) {
         button(d, "OK")->click();  // no type yet: refused, still open
-        byName<QRadioButton>(d, QStringLiteral("ユーザーを指定して送信"))->click();
-        EXPECT_TRUE(members->isEnabled());
-        EXPECT_TRUE(groups->isEnabled());
+        choose(d, "接続しているグループ全員に送信");
+        EXPECT_TRUE(groups->isEnabled() && !members->isEnabled());
+        groups->setCurrentIndex(groups->findText(QStringLiteral("総務")));
+        ASSERT_EQ(members->count(), 1);
+        EXPECT_EQ(members->item(0)->text(), QStringLiteral("○  x"));
+        groups->setCurrentIndex(groups->findText(QStringLiteral("営業")));
+        choose(d, "ユーザーを指定して送信");
+        EXPECT_TRUE(members->isEnabled() && groups->isEnabled());
         button(d, "OK")->click();  // no member yet
         members->setCurrentRow(1);
         button(d, "OK")->click();
@@ -71,27 +78,6 @@ TEST_F(Dialogs, SendTargetChoosingAMemberReturnsTheUserAndRefusalsKeepItOpen) {
     EXPECT_EQ(dlg.sendType(), SEND_TO_USER);
     EXPECT_EQ(dlg.chosenUser(), cp932("佐藤"));
     EXPECT_EQ(dlg.group(), cp932("営業"));
-}
-
-TEST_F(Dialogs, SendTargetAnotherGroupRefillsTheMembers) {
-    CUserDirectory directory;
-    directory.add(1, "a", "g1");
-    directory.add(1, "b", "g2");
-    CSendTargetDlg dlg(&directory, "g1");
-    dlg.show();
-    byName<QRadioButton>(&dlg, QStringLiteral("接続しているグループ全員に送信"))->click();
-    auto* groups = byName<QComboBox>(&dlg, QStringLiteral("グループ名"));
-    auto* members = byName<QListWidget>(&dlg, QStringLiteral("名前"));
-    EXPECT_TRUE(groups->isEnabled());
-    EXPECT_FALSE(members->isEnabled());
-    groups->setCurrentIndex(1);
-    ASSERT_EQ(members->count(), 1);
-    EXPECT_EQ(members->item(0)->text(), QStringLiteral("○  b"));
-    button(&dlg, "OK")->click();
-    EXPECT_EQ(dlg.result(), QDialog::Accepted);
-    EXPECT_EQ(dlg.sendType(), SEND_TO_GROUP_CONNECTED);
-    EXPECT_EQ(dlg.group(), "g2");
-    EXPECT_TRUE(boxes.texts().empty());
 }
 
 TEST_F(Dialogs, ComposeSendComposesTheTextFromBothFields) {
@@ -182,7 +168,6 @@ TEST_F(Dialogs, MailViewShowsTheSplitTextAndRepliesWithTheQuoteFlag) {
     test::TempDir dir;
     const std::string path = writeMail(dir, 0, "[Subject]:_[" + cp932("件名") + "]_body\r\nline");
     CMailViewDlg dlg(path, 0, nullptr);
-    EXPECT_TRUE(dlg.loaded());
     EXPECT_EQ(byName<QLineEdit>(&dlg, QStringLiteral("タイトル"))->text(), QStringLiteral("件名"));
     EXPECT_EQ(byName<QPlainTextEdit>(&dlg, QStringLiteral("本文"))->toPlainText(),
               QStringLiteral("body\nline"));
@@ -202,7 +187,6 @@ TEST_F(Dialogs, MailViewSentMailHasNoReplyAndAFailedLoadIsReported) {
     sent.show();
     EXPECT_FALSE(button(&sent, "返信")->isVisible());
     EXPECT_FALSE(byName<QCheckBox>(&sent, QStringLiteral("引用"))->isVisible());
-    EXPECT_TRUE(button(&sent, "閉じる")->isVisible());
     button(&sent, "閉じる")->click();
     EXPECT_EQ(sent.result(), QDialog::Rejected);
 
@@ -256,11 +240,8 @@ TEST_F(Dialogs, UserSettingsOkCompletesTheDirectoryAndReturnsTheBoxes) {
     EXPECT_EQ(boxes.texts(),
               (test::Names{cp932("ユーザーディレクトリを正しく設定して下さい。\n")}));
     EXPECT_EQ(dlg.dir(), dir.path);
-    EXPECT_EQ(field->text().toStdString(), dir.path);
-    EXPECT_EQ(dlg.beep(), 1);
-    EXPECT_EQ(dlg.winUp(), 1);
-    EXPECT_EQ(dlg.readBeep(), 0);
-    EXPECT_EQ(dlg.readWinUp(), 1);
+    EXPECT_EQ(std::vector<int>({dlg.beep(), dlg.winUp(), dlg.readBeep(), dlg.readWinUp()}),
+              std::vector<int>({1, 1, 0, 1}));
 }
 
 TEST_F(Dialogs, RegisterFirstRunEditsTheAddressLockedModeOnlyNameAndGroup) {
@@ -284,17 +265,16 @@ TEST_F(Dialogs, RegisterFirstRunEditsTheAddressLockedModeOnlyNameAndGroup) {
     EXPECT_EQ(first.name(), cp932("山田"));
     EXPECT_EQ(first.group(), cp932("営業部第一課の皆さん"));
 
+    // Locked: the address is shown, cannot be edited and is kept byte for byte.
     CRegisterDlg locked(0, "mailhost", "A", "G");
-    EXPECT_FALSE(byName<QLineEdit>(&locked, QStringLiteral("サーバアドレス"))->isEnabled());
-    EXPECT_EQ(byName<QLineEdit>(&locked, QStringLiteral("サーバアドレス"))->text(),
-              QStringLiteral("mailhost"));
+    address = byName<QLineEdit>(&locked, QStringLiteral("サーバアドレス"));
+    EXPECT_FALSE(address->isEnabled());
+    EXPECT_EQ(address->text(), QStringLiteral("mailhost"));
     locked.show();
     byName<QLineEdit>(&locked, QStringLiteral("ユーザ名"))->setText(QStringLiteral("B"));
     button(&locked, "OK")->click();
     EXPECT_EQ(locked.result(), QDialog::Accepted);
-    EXPECT_EQ(locked.changed(), 1);
-    EXPECT_EQ(locked.address(), "mailhost");
-    EXPECT_EQ(locked.name(), "B");
+    EXPECT_EQ(locked.address() + locked.name(), "mailhostB");
 }
 
 }  // namespace
