@@ -20,24 +20,43 @@ bool slotFilled(ClientStack& f) {
     return eventually([&] { return f.sendView.peekSlot(nullptr, 0) != 0; });
 }
 
-// Logged in at once, or refused as an unknown name and registered on the same connection: the
-// delivery comes in, then a request goes out.
-TEST(SendWorker, LogsInOrRegistersThenCarriesPacketsBothWays) {
-    using Replies = std::vector<std::string>;
-    for (bool refused : {false, true}) {
-        FakeServer server(refused ? Replies{result(PKT_LOGIN_RESULT, LOGIN_UNKNOWN_NAME),
-                                            result(PKT_REGISTER_RESULT, 0) + mail(77, "hello"), ""}
-                                  : Replies{ACCEPTED + mail(77, "hello"), ""});
-        ClientStack f(server.port());
-        ASSERT_TRUE(f.startSend());
-        ASSERT_TRUE(slotFilled(f) && f.put(1, REQUEST));
-        EXPECT_EQ(f.slot(0), mail(77, "hello"));
+// The sequences that end logged in: at once, refused as an unknown name and registered on the
+// same connection, or registering after the log-in. Held mail is handed over right after the
+// log-in, so it can come before the log-in's answer or the registration's: it goes to slot 0 in
+// its order. A delivery too big for slot 0 is skipped; one that waits for the slot has its read
+// over (no read deadline). Then a request goes out.
+TEST(SendWorker, EverySequenceThatLogsInDeliversInOrderAndCarriesRequests) {
+    const std::string first = mail(1, "held 1"), second = mail(2, "held 2");
+    const std::string unknown = result(PKT_LOGIN_RESULT, LOGIN_UNKNOWN_NAME),
+                      registered = result(PKT_REGISTER_RESULT, 0);
+    const std::string big = frame(PKT_MAIL, std::string(MAILBOX_MAX_BODY + 1, 'z'));
+    const struct Case {
+        int newRegistration;
+        std::vector<std::string> replies;  // to the log-in, the registration if any, the request
+        bool registers;
+    } cases[] = {
+        {0, {ACCEPTED + first + big + second, ""}, false},
+        {0, {unknown, registered + first + second, ""}, true},
+        {1, {ACCEPTED, first + second + registered, ""}, true},
+        {0, {first + ACCEPTED + second, ""}, false},
+        {0, {first + unknown, second + registered, ""}, true},
+    };
+    for (const Case& c : cases) {
+        FakeServer server(c.replies);
+        ClientStack f(server.port(), "alice", c.newRegistration);
+        ASSERT_TRUE(f.startSend() && slotFilled(f));
+        if (&c == cases) sleepMs(300);  // the second is read and waits for the slot
+        EXPECT_EQ(f.slot(0), first);
+        EXPECT_EQ(f.sendView.getDeadline(), 0);
+        ASSERT_TRUE(f.put(0, "") && eventually([&] { return f.slot(0) == second; }));
+        ASSERT_TRUE(f.put(0, "") && f.put(1, REQUEST));
+        EXPECT_TRUE(statusBecomes(f, ST_CONNECTED, 5000)) << f.sendView.getStatus();
+        EXPECT_TRUE(eventually(
+            [&] { return f.slot(1).empty() && server.got(c.registers + 1) == REQUEST; }));
         EXPECT_EQ(server.got(0), frame(PKT_LOGIN, nameField("alice")));
-        EXPECT_EQ(server.got(1),
-                  refused ? frame(PKT_REGISTER, nameField("alice") + nameField("sales")) : "");
-        ASSERT_TRUE(
-            eventually([&] { return f.slot(1).empty() && server.got(refused + 1) == REQUEST; }));
-        EXPECT_EQ(f.sendView.getStatus(), ST_CONNECTED);
+        if (c.registers)
+            EXPECT_EQ(server.got(1), frame(PKT_REGISTER, nameField("alice") + nameField("sales")));
+        EXPECT_EQ(f.sender.logIns(), 1);
         EXPECT_EQ(server.accepted(), 1);
     }
 }
@@ -99,23 +118,6 @@ TEST(SendWorker, ThirdFailedConnectIsReportedAfterSpacedAttempts) {
     EXPECT_EQ(CcRsData::connectFailures(), 0);
 }
 
-// Two deliveries back to back, with one too big for slot 0 between them: the first stays in slot
-// 0 until it is emptied, the big one is skipped and the connection goes on.
-TEST(SendWorker, DeliveriesWaitForSlotZeroAndOneTooBigIsSkipped) {
-    FakeServer server({ACCEPTED + mail(1, "first") +
-                       frame(PKT_MAIL, std::string(MAILBOX_MAX_BODY + 1, 'z')) +
-                       mail(2, "second")});
-    ClientStack f(server.port());
-    ASSERT_TRUE(f.startSend() && slotFilled(f));
-    sleepMs(300);
-    EXPECT_EQ(f.slot(0), mail(1, "first"));
-    // The second has been read and waits for the slot: the read deadline covered the read only,
-    // so the main window has no reason to end the worker however long the slot stays full.
-    EXPECT_EQ(f.sendView.getDeadline(), 0);
-    ASSERT_TRUE(f.put(0, "") && eventually([&] { return f.slot(0) == mail(2, "second"); }));
-    EXPECT_EQ(f.sendView.getStatus(), ST_CONNECTED);
-}
-
 TEST(SendWorker, StopKeepsTheQueuedRequest) {
     ClientStack f(freePort());
     ASSERT_TRUE(f.put(1, REQUEST));
@@ -134,31 +136,6 @@ TEST(SendWorker, ConnectionClosedByTheServerIsMadeAgainAtOnce) {
     EXPECT_EQ(server.accepted(), 2);
     EXPECT_EQ(f.sendView.getStatus(), ST_CONNECTED);
     EXPECT_EQ(CcRsData::connectFailures(), 0);
-}
-
-// Held mail is handed over right after the log-in, so it can come before the log-in's answer or
-// before the registration's: it goes to slot 0 in its order and the sequence still succeeds.
-TEST(SendWorker, DeliveriesDuringTheLogInSequenceReachSlotZero) {
-    struct Case {
-        int newRegistration;
-        std::vector<std::string> replies;
-    } cases[] = {
-        {1, {ACCEPTED, mail(1, "held 1") + mail(2, "held 2") + result(PKT_REGISTER_RESULT, 0)}},
-        {0, {mail(1, "held 1") + ACCEPTED + mail(2, "held 2")}},
-        {0,
-         {mail(1, "held 1") + result(PKT_LOGIN_RESULT, LOGIN_UNKNOWN_NAME),
-          mail(2, "held 2") + result(PKT_REGISTER_RESULT, 0)}},
-    };
-    for (const Case& c : cases) {
-        FakeServer server(c.replies);
-        ClientStack f(server.port(), "alice", c.newRegistration);
-        ASSERT_TRUE(f.startSend() && slotFilled(f));
-        EXPECT_EQ(f.slot(0), mail(1, "held 1"));
-        ASSERT_TRUE(f.put(0, "") && eventually([&] { return f.slot(0) == mail(2, "held 2"); }));
-        EXPECT_TRUE(statusBecomes(f, ST_CONNECTED, 5000)) << f.sendView.getStatus();
-        EXPECT_EQ(f.sender.logIns(), 1);
-        EXPECT_EQ(server.accepted(), 1);
-    }
 }
 
 // A listener whose accept queue is full: a connection attempt to it hangs.
