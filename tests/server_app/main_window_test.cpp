@@ -158,6 +158,7 @@ void typeDays(CServerSettingsDlg* dialog, const char* days) {
 }
 
 struct HoldCase {
+    const char* name;
     const char* limit;      // DELLIMIT in Tovis.ini
     const char* shownDays;  // what the dialog opens with; "" with the box cleared
     std::function<void(CServerSettingsDlg*)> edit;
@@ -165,6 +166,7 @@ struct HoldCase {
     const char* written;  // the line written, or nullptr when the file stays as it was
     Names stillHeld;      // whose mail the worker keeps once it has applied its limit
 };
+void PrintTo(const HoldCase& c, std::ostream* os) { *os << c.name; }
 
 // Held mail: bob's own, and mail 8 and 12 days old for carol and dave. The worker applies its
 // limit to the store when bob logs in and takes his.
@@ -202,9 +204,16 @@ INSTANTIATE_TEST_SUITE_P(
     Cases, HoldLimit,
     ::testing::Values(
         // Ten days to seven: written, and the worker drops both older mails.
-        HoldCase{"864000", "10", [](auto* d) { typeDays(d, "7"); }, false, "DELLIMIT=604800\n", {}},
+        HoldCase{"TenDaysToSeven",
+                 "864000",
+                 "10",
+                 [](auto* d) { typeDays(d, "7"); },
+                 false,
+                 "DELLIMIT=604800\n",
+                 {}},
         // Clearing the box writes 0: held mail is kept for ever.
-        HoldCase{"864000",
+        HoldCase{"Cleared",
+                 "864000",
                  "10",
                  [](CServerSettingsDlg* d) {
                      QTest::mouseClick(d->deleteOldBox(), Qt::LeftButton);
@@ -215,10 +224,11 @@ INSTANTIATE_TEST_SUITE_P(
                  "DELLIMIT=0\n",
                  {"carol", "dave"}},
         // An hour set by hand is not turned into "for ever" by an unchanged OK.
-        HoldCase{"3600", "", [](auto*) {}, false, nullptr, {}},
+        HoldCase{"AnHourByHand", "3600", "", [](auto*) {}, false, nullptr, {}},
         // Nine days and an hour, shown as 9 and kept when confirmed unchanged. Ticked with no days
         // or 0 days cannot be confirmed; a minus sign cannot be typed.
-        HoldCase{"781200",
+        HoldCase{"NineDaysAndAnHour",
+                 "781200",
                  "9",
                  [](CServerSettingsDlg* d) {
                      d->daysEdit()->clear();
@@ -234,7 +244,14 @@ INSTANTIATE_TEST_SUITE_P(
                  nullptr,
                  {"carol"}},
         // A failed write shows both boxes and the worker keeps its ten days.
-        HoldCase{"864000", "10", [](auto* d) { typeDays(d, "7"); }, true, nullptr, {"carol"}}));
+        HoldCase{"FailedWrite",
+                 "864000",
+                 "10",
+                 [](auto* d) { typeDays(d, "7"); },
+                 true,
+                 nullptr,
+                 {"carol"}}),
+    [](const ::testing::TestParamInfo<HoldCase>& info) { return std::string(info.param.name); });
 
 TEST_F(ServerWindow, HidesIntoTheTrayAndALeftClickAloneBringsItBack) {
     startServer();
