@@ -18,35 +18,29 @@ CUserDirectory directory(
     return d;
 }
 
-TEST(SendTargetRules, GroupsFoldCaseButMembersMatchTheShownFormExactly) {
+// Groups are sorted ignoring case, one entry per group in the form met first; members match the
+// shown group exactly and are deduplicated only when byte for byte equal. The own group is
+// matched whole, not by its first letters.
+TEST(SendTargetRules, ListsAreSortedFoldedAndDeduplicatedAndTheOwnGroupIsMatchedWhole) {
     const CUserDirectory d = directory({{1, "a", "Sales"},
                                         {0, "b", "sales"},
                                         {1, "c", "beta"},
                                         {0, "d", "Alpha"},
-                                        {1, "e", "Sales"}});
+                                        {1, "a", "Sales"},
+                                        {1, "A", "Sales"},
+                                        {0, "a", "Sales"}});
     CSendTargetRules rules(&d, "SALES");
-    // Sorted ignoring case, one entry per group in the form met first.
     EXPECT_EQ(rules.groups().entries(), (test::Names{"Alpha", "beta", "Sales"}));
     ASSERT_EQ(rules.selectedGroup(), 2);
     EXPECT_TRUE(rules.groupsFilled());
-    EXPECT_EQ(rules.members().entries(), (test::Names{cp932("○  a"), cp932("○  e")}));
+    EXPECT_EQ(rules.members().entries(),
+              (test::Names{cp932("×  a"), cp932("○  A"), cp932("○  a")}));
     rules.selectGroup(0);
     EXPECT_EQ(rules.members().entries(), (test::Names{cp932("×  d")}));
-}
-
-TEST(SendTargetRules, OwnGroupIsMatchedWholeNotByItsFirstLetters) {
-    const CUserDirectory d = directory({{1, "a", "devops"}, {1, "b", "dev"}, {1, "c", "x"}});
-    EXPECT_EQ(CSendTargetRules(&d, "dev").selectedGroup(), 0);
-    EXPECT_EQ(CSendTargetRules(&d, "de").selectedGroup(), -1);
-    EXPECT_EQ(CSendTargetRules(&d, "").selectedGroup(), -1);
-}
-
-TEST(SendTargetRules, MembersAreDeduplicatedOnlyWhenByteForByteEqual) {
-    const CUserDirectory d =
-        directory({{1, "abc", "g"}, {1, "abc", "g"}, {1, "ABC", "g"}, {0, "abc", "g"}});
-    CSendTargetRules rules(&d, "g");
-    EXPECT_EQ(rules.members().entries(),
-              (test::Names{cp932("×  abc"), cp932("○  ABC"), cp932("○  abc")}));
+    const CUserDirectory dev = directory({{1, "a", "devops"}, {1, "b", "dev"}, {1, "c", "x"}});
+    EXPECT_EQ(CSendTargetRules(&dev, "dev").selectedGroup(), 0);
+    EXPECT_EQ(CSendTargetRules(&dev, "de").selectedGroup(), -1);
+    EXPECT_EQ(CSendTargetRules(&dev, "").selectedGroup(), -1);
 }
 
 TEST(SendTargetRules, RadioButtonsSetTypeAndEnableTheLists) {
@@ -77,6 +71,7 @@ TEST(SendTargetRules, RadioButtonsSetTypeAndEnableTheLists) {
     EXPECT_EQ(rules.chosenUser(), "");
 }
 
+// The four refusals; with no directory, or an empty one, every type is refused.
 TEST(SendTargetRules, TheFourRefusals) {
     const CUserDirectory d = directory({{1, "a", "g"}, {1, "b", "h"}});
     CSendTargetRules rules(&d, "other");
@@ -91,18 +86,15 @@ TEST(SendTargetRules, TheFourRefusals) {
     rules.chooseSendType(SEND_TO_ALL_CONNECTED);
     EXPECT_EQ(rules.accept(), "");
     EXPECT_EQ(rules.group(), "h");
-}
-
-TEST(SendTargetRules, AbsentOrEmptyDirectoryRefusesEveryType) {
     const CUserDirectory empty;
-    for (const CUserDirectory* d : {static_cast<const CUserDirectory*>(nullptr), &empty}) {
-        CSendTargetRules rules(d, "g");
-        EXPECT_EQ(rules.groups().count(), 0);
+    for (const CUserDirectory* none : {static_cast<const CUserDirectory*>(nullptr), &empty}) {
+        CSendTargetRules nothing(none, "g");
+        EXPECT_EQ(nothing.groups().count(), 0);
         for (int32_t type = SEND_TO_USER; type <= SEND_TO_ALL_CONNECTED; ++type) {
-            rules.chooseSendType(type);
-            EXPECT_EQ(rules.accept(), cp932(type <= SEND_TO_GROUP_CONNECTED
-                                                ? "グループを選択してください。\n"
-                                                : "グループが正しく選択されていません。\n"));
+            nothing.chooseSendType(type);
+            EXPECT_EQ(nothing.accept(), cp932(type <= SEND_TO_GROUP_CONNECTED
+                                                  ? "グループを選択してください。\n"
+                                                  : "グループが正しく選択されていません。\n"));
         }
     }
 }
