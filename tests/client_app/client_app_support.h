@@ -10,6 +10,7 @@
 #include "client/dialogs/client_settings.h"
 #include "scripted_server.h"
 #include "support/test_support.h"
+#include "ui/scripted_message_boxes.h"
 
 namespace tovi::test {
 
@@ -65,6 +66,39 @@ struct FakeHost : CConnectionHost {
     void reloadLists() override { ++reloads; }
     void checkFlagFiles() override { ++flagChecks; }
     void pause(int) override {}
+};
+
+// A connection control with bound views, started on the configuration's address (without the
+// pause after worker starts); the exit question marks it closing.
+struct LiveControl {
+    CScriptedMessageBoxes boxes;
+    ClientConfig config;
+    FakeHost host;
+    CConnectionControl control{config.settings, host};
+    explicit LiveControl(int port, const char* address = "127.0.0.1")
+        : config(port, "alice", "sales", address) {
+        host.control = &control;
+        control.setStartPauseMs(0);
+        control.initialise(0);
+    }
+    bool loggedIn() {
+        return eventually([&] { return control.loggedIn(); });
+    }
+    void put(int index, const std::string& bytes) {
+        ASSERT_EQ(
+            control.sendView().putSlot(static_cast<unsigned>(bytes.size()), bytes.data(), index),
+            bytes.size());
+    }
+    std::string outbound() {
+        std::string slot(MAILBOX_SLOT_BYTES, '\0');
+        slot.resize(control.sendView().peekSlot(slot.data(), SLOT_OUTBOUND));
+        return slot;
+    }
+};
+
+// The same without workers to talk to: 0.0.0.0 starts no send worker.
+struct IdleControl : LiveControl {
+    IdleControl() : LiveControl(1, "0.0.0.0") {}
 };
 
 }  // namespace tovi::test

@@ -72,7 +72,6 @@ inline void setLine(QWidget* root, const QString& name, const QString& text) {
 struct ModalDriver {
     QTimer timer;
     std::function<void(QWidget*)> handler;
-    std::vector<QString> seen;  // class names of the dialogs handled, in order
     QWidget* last = nullptr;
     explicit ModalDriver(std::function<void(QWidget*)> h) : handler(std::move(h)) {
         timer.setInterval(10);
@@ -80,7 +79,6 @@ struct ModalDriver {
             QWidget* modal = QApplication::activeModalWidget();
             if (modal == nullptr || modal == last) return;
             last = modal;
-            seen.push_back(QString::fromLatin1(modal->metaObject()->className()));
             handler(modal);
         });
         timer.start();
@@ -108,9 +106,10 @@ struct ClientWindow {
         configDir = dir;
         mailDir = dir + "mail/";
         makeDirectories(mailDir);
-        if (!fileExists(dir + "Tovic.ini"))
+        if (!fileExists(dir + "Tovic.ini")) {
             EXPECT_TRUE(
                 replaceFileAtomically(dir + "Tovic.ini", clientIni(port, name, group, mailDir)));
+        }
         start();
     }
     void start() {
