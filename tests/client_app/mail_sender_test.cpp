@@ -19,33 +19,28 @@ std::string record(int32_t connected, const std::string& name, const std::string
     return int32s({connected}) + nameField(name) + nameField(group);
 }
 
-TEST(MailSender, UserListTakesWholeRecordsOnly) {
+// The directory after parsing a reply, one "connected name group" entry per user.
+Names parsed(const std::string& r) {
     CUserDirectory directory;
     directory.add(1, "stale", "old");
-    std::string r = reply("");
-    ASSERT_TRUE(CMailSender::parseUserList(r.data(), r.size(), directory));
-    EXPECT_EQ(directory.count(), 0);
+    EXPECT_TRUE(CMailSender::parseUserList(r.data(), r.size(), directory));
+    Names out;
+    for (int i = 0; i < directory.count(); ++i)
+        out.push_back(std::to_string(directory.connected(i)) + " " + directory.name(i) + " " +
+                      directory.group(i));
+    return out;
+}
 
+TEST(MailSender, UserListTakesWholeRecordsOnly) {
+    EXPECT_EQ(parsed(reply("")), Names{});
     const std::string twenty = "abcdefghijklmnopqrst";  // exactly 20 bytes: no terminator
     const std::string two = record(1, "alice", "sales") + record(0, twenty, cp932("営業"));
-    r = reply(two);
-    ASSERT_TRUE(CMailSender::parseUserList(r.data(), r.size(), directory));
-    ASSERT_EQ(directory.count(), 2);
-    EXPECT_EQ(directory.connected(0), 1u);
-    EXPECT_EQ(directory.name(0), "alice");
-    EXPECT_EQ(directory.name(1), twenty);
-    EXPECT_EQ(directory.group(1), cp932("営業"));
-    EXPECT_EQ(directory.connected(1), 0u);
-
+    const Names both = {"1 alice sales", "0 " + twenty + " " + cp932("営業")};
+    EXPECT_EQ(parsed(reply(two)), both);
     // A length that is not a multiple of 44: the partial record is not taken.
-    r = reply(two + "partial");
-    ASSERT_TRUE(CMailSender::parseUserList(r.data(), r.size(), directory));
-    EXPECT_EQ(directory.count(), 2);
+    EXPECT_EQ(parsed(reply(two + "partial")), both);
     // A length field larger than the bytes that arrived: nothing is read past them.
-    r = reply(record(1, "carol", "g"), 44 * 3);
-    ASSERT_TRUE(CMailSender::parseUserList(r.data(), r.size(), directory));
-    EXPECT_EQ(directory.count(), 1);
-    EXPECT_EQ(directory.name(0), "carol");
+    EXPECT_EQ(parsed(reply(record(1, "carol", "g"), 44 * 3)), Names{"1 carol g"});
 }
 
 TEST(MailSender, MailRequestAndSentFileCarryTheSendTimeForOneUserAndOneOtherwise) {

@@ -50,9 +50,7 @@ TEST(MailboxList, MarksPeersAndTitlesOfBothBoxes) {
     EXPECT_EQ(column(inbox, &MailRow::peer), (Names{"erin", "dave", "carol", "alice"}));
     // A 64-byte title is whole; a longer one is cut by the 78-byte window.
     EXPECT_EQ(column(inbox, &MailRow::title), (Names{title64 + "zz", title64, "なし", "hi"}));
-    EXPECT_EQ(inbox[0].title.size(), 66u);  // 78 - 12, no closing marker in the window
     EXPECT_EQ(inbox[3].fileName, "_TovicR17000000010");
-    EXPECT_EQ(inbox[3].date, CMailboxList::formatTime(1700000001));
 
     const std::vector<MailRow> sent = CMailboxList::load(dir.path, "bob", SENT_BOX);
     EXPECT_EQ(column(sent, &MailRow::mark), (Names{"○", "●", "○"}));
