@@ -178,6 +178,9 @@ int CcRsData::connectAndLogIn() {
                                                                    : ST_REGISTER_FAILED);
                 return -1;
             }
+            // Registered: a later connection of this worker (after the server restarted, say)
+            // only logs in; registering the name again would be refused as taken.
+            m_newRegistration = 0;
         }
         m_mailbox.setStatus(ST_CONNECTED);
         m_logIns.fetch_add(1);

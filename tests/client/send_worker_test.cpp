@@ -138,6 +138,16 @@ TEST(SendWorker, ConnectionClosedByTheServerIsMadeAgainAtOnce) {
     EXPECT_EQ(CcRsData::connectFailures(), 0);
 }
 
+TEST(SendWorker, ANewRegistrationIsSentOnceAndTheNextConnectionOnlyLogsIn) {
+    FakeServer server({ACCEPTED, result(PKT_REGISTER_RESULT, 0)}, true);
+    ClientStack f(server.port(), "alice", 1);
+    ASSERT_TRUE(f.startSend() && eventually([&] { return f.sender.logIns() == 2; }, 3000));
+    ASSERT_TRUE(f.put(1, REQUEST));
+    EXPECT_TRUE(eventually([&] { return server.got(3) == REQUEST; })) << server.got(3).size();
+    EXPECT_EQ(server.got(1).substr(0, 4), int32s({PKT_REGISTER}));
+    EXPECT_EQ(server.got(2), frame(PKT_LOGIN, nameField("alice")));
+}
+
 // A listener whose accept queue is full: a connection attempt to it hangs.
 struct HangingListener {
     CTcpSocket listener, filler;
