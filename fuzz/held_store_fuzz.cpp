@@ -29,7 +29,12 @@ class Target : public CHeldMailTarget {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static const std::string dir = [] {
-        // Memory-backed when there is such a place: the files are synced on every write.
+        // scripts/fuzz.sh names a scratch directory; otherwise a memory-backed one when there is
+        // such a place (the files are synced on every write).
+        if (const char* given = std::getenv("TOVI_FUZZ_DIR")) {
+            makeDirectories(given);
+            return std::string(given) + "/";
+        }
         char shm[] = "/dev/shm/tovi-fuzz-XXXXXX";
         char tmp[] = "/tmp/tovi-fuzz-XXXXXX";
         const char* made = ::mkdtemp(shm);

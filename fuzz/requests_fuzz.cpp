@@ -32,12 +32,17 @@ class Output : public CConnectionOutput {
         out = "127.0.0.1";
         return true;
     }
-    void scheduleHandOver(int, const char*) override {}
+    void scheduleHandOver(int, const char*, int64_t) override {}
 };
 
 std::string directory() {
     static std::string dir = [] {
-        // Memory-backed when there is such a place: the files are synced on every write.
+        // scripts/fuzz.sh names a scratch directory; otherwise a memory-backed one when there is
+        // such a place (the files are synced on every write).
+        if (const char* given = std::getenv("TOVI_FUZZ_DIR")) {
+            makeDirectories(given);
+            return std::string(given) + "/";
+        }
         char shm[] = "/dev/shm/tovi-fuzz-XXXXXX";
         char tmp[] = "/tmp/tovi-fuzz-XXXXXX";
         const char* made = ::mkdtemp(shm);

@@ -24,14 +24,16 @@ cmake -S "$here/fuzz" -B "$build" -G Ninja -DCMAKE_CXX_COMPILER=clang++ \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$build" -j "$(nproc)" --target "$target" >/dev/null
 # New inputs go to a scratch corpus; the committed seeds are only read.
-work=$(mktemp -d)
+work=$(mktemp -d -p /dev/shm 2>/dev/null || mktemp -d)
 trap 'rm -rf "$work"' EXIT
+mkdir -p "$work/corpus"
+export TOVI_FUZZ_DIR="$work/files"
 mkdir -p "$build/findings"
 export ASAN_OPTIONS=${ASAN_OPTIONS:-abort_on_error=1:detect_leaks=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 "$build/$target" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=1024 \
   -artifact_prefix="$build/findings/$target-" -print_final_stats=1 \
-  "$work" "$here/fuzz/corpus/$target" 2>"$work/log" || {
+  "$work/corpus" "$here/fuzz/corpus/$target" 2>"$work/log" || {
   tail -60 "$work/log" >&2
   echo "fuzz: $target found a fault (see above and $build/findings/)" >&2
   exit 1

@@ -199,7 +199,8 @@ void CBsServerSocket::handleOne() {
         const CFrameAssembler& f = s.frames();
         m_handler.handlePacket(i, f.wasLogIn(), f.type(), f.body(), f.length());
         if (s.isOpen()) {
-            s.readable = true;  // the read-ahead may hold the next packet already
+            // The read-ahead may hold the next packet already (new bytes the poller reports).
+            s.readable = s.hasBufferedInput() || s.moreWaiting();
             updateInterest(i);
         }
         return;
@@ -209,11 +210,18 @@ void CBsServerSocket::handleOne() {
 void CBsServerSocket::handOverDue(int64_t nowMs) {
     for (int i = 0; i < SLOT_COUNT; ++i) {
         CConnectionSlot& s = m_slots[i];
-        if (s.redeliverAtMs == 0 || nowMs < s.redeliverAtMs) continue;
-        s.redeliverAtMs = 0;
+        const bool due = s.redeliverAtMs != 0 && nowMs >= s.redeliverAtMs;
+        const bool nextRound = s.handOverMore && s.storeBytes() < HAND_OVER_ROUND / 2;
+        if (!due && !nextRound) continue;
+        if (due) {
+            s.redeliverAtMs = 0;
+            s.readable = true;
+        }
+        s.handOverMore = false;
         if (!s.isOpen()) continue;
-        m_handler.redeliverHeld(i, s.redeliverName);
-        s.readable = true;
+        bool more = false;
+        m_handler.redeliverHeld(i, s.redeliverName, HAND_OVER_ROUND, &more);
+        s.handOverMore = more;
         flushSlot(i, nowMs);
     }
 }
@@ -338,11 +346,12 @@ bool CBsServerSocket::deliver(int index, int32_t time, const char* payload, size
     return true;
 }
 
-void CBsServerSocket::scheduleHandOver(int index, const char* name) {
+void CBsServerSocket::scheduleHandOver(int index, const char* name, int64_t delayMs) {
     CConnectionSlot& s = m_slots[index];
     std::strncpy(s.redeliverName, name, NAME_FIELD_SIZE);
     s.redeliverName[NAME_FIELD_SIZE] = '\0';
-    s.redeliverAtMs = now() + REDELIVERY_PAUSE_MS;
+    s.redeliverAtMs = now() + delayMs;
+    s.handOverMore = false;
     updateInterest(index);
 }
 
@@ -375,6 +384,10 @@ int64_t CBsServerSocket::nextWakeMs(int64_t nowMs, bool& busy) const {
             consider(s.redeliverAtMs);
         }
         if (s.state() == CConnectionSlot::State::LINGERING) consider(s.lingerUntilMs());
+        if (s.isOpen() && s.handOverMore && s.storeBytes() < HAND_OVER_ROUND / 2) {
+            busy = true;  // the next round of held mail
+            return nowMs;
+        }
         if (s.unsentBytes() > 0) {
             if (s.handingOver()) {
                 busy = true;  // held mail leaving a window at a time
@@ -450,6 +463,9 @@ void CBsServerSocket::pollOnce(int wakeFd, int maxWaitMs) {
     handleOne();
     t = now();
     handOverDue(t);
+    // Held mail on its way leaves a window per pass, whatever else is waiting.
+    for (int i = 0; i < SLOT_COUNT; ++i)
+        if (m_slots[i].handingOver()) flushSlot(i, t);
     checkOutput(t);
     // A slot freed during this pass takes a connection left waiting in the listen queue at once.
     if (m_acceptWaiting) acceptPending(false);

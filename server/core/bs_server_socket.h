@@ -45,7 +45,9 @@ class CBsServerSocket : private CConnectionOutput {
   public:
     static constexpr int SLOT_COUNT = 200;
     static constexpr int LISTEN_BACKLOG = 5;
-    static constexpr int64_t REDELIVERY_PAUSE_MS = 100;
+    // Held mail is queued for a connection in rounds of about this much; the next round is
+    // queued once less than half a round of it is left unsent.
+    static constexpr size_t HAND_OVER_ROUND = 256 * 1024;
     // A connection's queued output (held mail being handed over aside) may not pass this.
     static constexpr size_t DEFAULT_QUEUE_CAP = 256 * 1024;
     // A connection that takes none of its queued bytes for this long is closed.
@@ -104,7 +106,7 @@ class CBsServerSocket : private CConnectionOutput {
     bool peerAddress(int index, std::string& out) override {
         return m_slots[index].peerAddress(out);
     }
-    void scheduleHandOver(int index, const char* name) override;
+    void scheduleHandOver(int index, const char* name, int64_t delayMs) override;
 
     int64_t now() const { return m_clock(); }
     void acceptPending(bool waiting);

@@ -33,6 +33,7 @@ void CConnectionSlot::attach(CTcpSocket&& socket, int64_t nowMs) {
     packetReady = false;
     redeliverAtMs = 0;
     redeliverName[0] = '\0';
+    handOverMore = false;
 }
 
 CFrameAssembler::Verdict CConnectionSlot::receive(int64_t nowMs) {
@@ -198,6 +199,7 @@ void CConnectionSlot::close() {
     readable = false;
     packetReady = false;
     redeliverAtMs = 0;
+    handOverMore = false;
     m_blocked = false;
 }
 

@@ -96,6 +96,8 @@ class CConnectionSlot {
     bool blocked() const { return m_blocked; }
     // Held mail waits to be offered to a socket that has room: flush again soon.
     bool handingOver() const { return m_storeBytes > 0 && !m_blocked && unsentBytes() > 0; }
+    size_t storeBytes() const { return m_storeBytes; }
+    bool hasBufferedInput() const { return m_inPos < m_inEnd; }
     // When the peer last took bytes (or when the queue last became non-empty).
     int64_t lastProgressMs() const { return m_lastProgressMs; }
 
@@ -119,6 +121,7 @@ class CConnectionSlot {
     bool packetReady = false;   // a whole packet waits in the assembler
     int64_t redeliverAtMs = 0;  // held mail is due then; 0: none
     char redeliverName[NAME_BUFFER_SIZE] = {};
+    bool handOverMore = false;  // more held mail waits for the next round
     // Records of held mail written whole by flush(), for the worker to report to the store.
     std::vector<int64_t> writtenRefs;
 

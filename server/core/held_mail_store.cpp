@@ -262,7 +262,8 @@ bool CHeldMailStore::recoverLocked() {
 }
 
 bool CHeldMailStore::redeliverHeld(const char* name, int32_t holdLimit, int32_t now,
-                                   CHeldMailTarget& target) {
+                                   CHeldMailTarget& target, size_t maxBytes, bool* more) {
+    if (more != nullptr) *more = false;
     std::lock_guard<std::recursive_mutex> lock(m_mutex);
     finishHolding();
     if (m_needsRepair && !recoverLocked()) return false;
@@ -271,9 +272,15 @@ bool CHeldMailStore::redeliverHeld(const char* name, int32_t holdLimit, int32_t 
     bool ok = true;
     auto own = m_nameIds.find(name);
     if (own != m_nameIds.end()) {
+        size_t offered = 0;
         for (uint32_t i : m_byName[own->second]) {
             Entry& e = m_index[i];
             if (e.state != LIVE) continue;
+            if (offered >= maxBytes) {
+                if (more != nullptr) *more = true;
+                break;
+            }
+            offered += RECORD_HEADER_SIZE + static_cast<size_t>(e.length);
             char* payload = m_record + RECORD_HEADER_SIZE;
             if (!m_reader.seek(e.offset + static_cast<int64_t>(RECORD_HEADER_SIZE)) ||
                 !m_reader.readExact(payload, static_cast<size_t>(e.length))) {

@@ -37,6 +37,7 @@
 #pragma once
 
 #include <condition_variable>
+#include <cstddef>
 #include <cstdint>
 #include <mutex>
 #include <string>
@@ -90,7 +91,10 @@ class CHeldMailStore {
     // Hands over the records for name, in order, to target.deliverHeld (the records stay until
     // reported); records of others older than holdLimit seconds (0: never) before now and records
     // whose recipient target does not know are gone. False when the store could not be read.
-    bool redeliverHeld(const char* name, int32_t holdLimit, int32_t now, CHeldMailTarget& target);
+    // At most about maxBytes of records are offered in one call; *more tells whether records of
+    // name are left for a further call.
+    bool redeliverHeld(const char* name, int32_t holdLimit, int32_t now, CHeldMailTarget& target,
+                       size_t maxBytes = SIZE_MAX, bool* more = nullptr);
     // Deliveries written whole: their records are gone (noted on disk before this returns).
     bool handedOver(const std::vector<int64_t>& refs);
     // A delivery that was not written: its record stays for the next hand-over.

@@ -42,7 +42,7 @@ void CRequestHandler::handleLogin(int index, const char* body, size_t length) {
     name[length] = '\0';
     const int reason = m_users.bindLogin(index, name);
     if (!m_out.sendResult(index, PKT_LOGIN_RESULT, reason == 0 ? 0 : 1, reason)) return;
-    if (reason == 0) m_out.scheduleHandOver(index, name);
+    if (reason == 0) m_out.scheduleHandOver(index, name, LOGIN_PAUSE_MS);
 }
 
 int CRequestHandler::routeMail(int32_t sendType, const char* user, const char* group,
@@ -135,7 +135,9 @@ void CRequestHandler::handleRename(int index, const char* body, size_t length) {
         m_out.sendResult(index, PKT_REGISTER_RESULT, 1, 0);
         return;
     }
-    if (m_out.sendResult(index, PKT_REGISTER_RESULT, 0, 0)) redeliverHeld(index, oldName);
+    // What is held under the name it leaves is handed over at once.
+    if (m_out.sendResult(index, PKT_REGISTER_RESULT, 0, 0))
+        m_out.scheduleHandOver(index, oldName, 0);
 }
 
 void CRequestHandler::handleUserList(int index, const char* body, size_t length) {
@@ -159,9 +161,9 @@ bool CRequestHandler::deliverHeld(int32_t storedTime, const char* payload, size_
     return m_handOverSlot >= 0 && m_out.deliver(m_handOverSlot, storedTime, payload, length, ref);
 }
 
-bool CRequestHandler::redeliverHeld(int index, const char* name) {
+bool CRequestHandler::redeliverHeld(int index, const char* name, size_t maxBytes, bool* more) {
     m_handOverSlot = index;
-    const bool ok = m_store.redeliverHeld(name, m_holdLimit, nowSeconds(), *this);
+    const bool ok = m_store.redeliverHeld(name, m_holdLimit, nowSeconds(), *this, maxBytes, more);
     m_handOverSlot = -1;
     return ok;
 }

@@ -32,12 +32,15 @@ class CConnectionOutput {
     virtual bool deliver(int index, int32_t time, const char* payload, size_t length,
                          int64_t ref) = 0;
     virtual bool peerAddress(int index, std::string& out) = 0;
-    // Held mail for name is due on the connection after the log-in pause.
-    virtual void scheduleHandOver(int index, const char* name) = 0;
+    // Held mail for name is due on the connection after delayMs (the log-in pause, or 0).
+    virtual void scheduleHandOver(int index, const char* name, int64_t delayMs) = 0;
 };
 
 class CRequestHandler : private CHeldMailTarget {
   public:
+    // Held mail follows an accepted log-in after this pause.
+    static constexpr int64_t LOGIN_PAUSE_MS = 100;
+
     CRequestHandler(CUserTable& users, CHeldMailStore& store, CConnectionOutput& out)
         : m_users(users), m_store(store), m_out(out) {}
 
@@ -50,8 +53,10 @@ class CRequestHandler : private CHeldMailTarget {
     // Routes one mail by its send type; returns MAIL_DONE, MAIL_UNKNOWN_USER or MAIL_HOLD_FAILED.
     int routeMail(int32_t sendType, const char* user, const char* group, const char* payload,
                   size_t length);
-    // Hands the mail held for name over to the connection; the store is thinned as it goes.
-    bool redeliverHeld(int index, const char* name);
+    // Hands the mail held for name over to the connection, at most maxBytes of it (*more: some
+    // is left for a further call); the store is thinned as it goes.
+    bool redeliverHeld(int index, const char* name, size_t maxBytes = SIZE_MAX,
+                       bool* more = nullptr);
 
   private:
     void handleLogin(int index, const char* body, size_t length);
