@@ -30,8 +30,6 @@ struct CConnectionControl::SendWorker {
     CcRsData thread;
     WorkerStartParam param;
     std::string address, name, group;
-    // Started to register its name (the first connection after a registration).
-    bool registering = false;
 };
 
 struct CConnectionControl::ReceiveWorker {
@@ -111,7 +109,6 @@ bool CConnectionControl::startSendWorker() {
     p.userName = worker->name.c_str();
     p.groupName = worker->group.c_str();
     p.newRegistration = m_newRegistration;
-    worker->registering = m_newRegistration != 0;
     // Until the worker has bound its view, the window must not take the old status for its.
     m_sendView->setStatus(ST_CONNECTING);
     worker->thread.postMessage(WM_WORKER_START, reinterpret_cast<intptr_t>(&p));
@@ -271,12 +268,6 @@ bool CConnectionControl::connectFailedRow() {
 }
 
 bool CConnectionControl::nameTakenRow() {
-    // A worker that registered its name and logged in with it reconnects by itself after a lost
-    // connection and registers again: the server then refuses the name it already holds for this
-    // user. Nobody else's name: a new worker logs in without registering.
-    if (m_send && m_send->registering && m_send->thread.logIns() > 0 &&
-        m_send->name == m_settings.name())
-        return true;
     if (m_refusedNameKnown && m_settings.name() != m_refusedName) {
         // The name was changed since: register the new one.
         m_refusedNameKnown = false;

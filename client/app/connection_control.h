@@ -15,9 +15,6 @@
 //   ST_NAME_TAKEN         box, the registration dialog (name and group)   new worker once the name
 //                         again at every tick while the refused name      differs; Cancel: the
 //                         is stored; it registers the new name            exit question
-//                         (refused on a worker's own reconnection after   log in again silently
-//                         it registered and logged in with that name:
-//                         no box)
 //   ST_SEND_FAILED        OK/Cancel box                                   OK: reconnect; Cancel:
 //                                                                         the exit question
 //   ST_RECV_FAILED        -                                               reconnect; lost before

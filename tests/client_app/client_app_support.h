@@ -75,11 +75,11 @@ struct LiveControl {
     ClientConfig config;
     FakeHost host;
     CConnectionControl control{config.settings, host};
-    explicit LiveControl(int port, const char* address = "127.0.0.1", int newRegistration = 0)
+    explicit LiveControl(int port, const char* address = "127.0.0.1")
         : config(port, "alice", "sales", address) {
         host.control = &control;
         control.setStartPauseMs(0);
-        control.initialise(newRegistration);
+        control.initialise(0);
     }
     bool loggedIn() {
         return eventually([&] { return control.loggedIn(); });

@@ -237,25 +237,6 @@ TEST(ConnectionControl, TheRefusedNameIsNeverLoggedInAndTheNewOneIsRegistered) {
     EXPECT_EQ(frames[3], frame(PKT_REGISTER, nameField("alicia") + nameField("sales")));
 }
 
-TEST(ConnectionControl, AfterARegistrationALostConnectionLogsInAgainWithoutTheNameTakenBox) {
-    // The registration is accepted and the connection lost; the worker reconnects by itself and
-    // registers again, which the server refuses: the name is now taken (by this very user).
-    std::atomic<int> registrations{0};
-    ScriptedServer server([&](const std::string& f) {
-        if (getInt32(f.data()) == PKT_LOGIN) return result(PKT_LOGIN_RESULT, 0);
-        if (registrations++ == 0) return result(PKT_REGISTER_RESULT, 0) + HANG_UP;
-        return result(PKT_REGISTER_RESULT, REGISTER_NAME_TAKEN);
-    });
-    LiveControl c(server.port(), "127.0.0.1", /*newRegistration=*/1);
-    ASSERT_TRUE(eventually([&] { return c.control.sendView().getStatus() == ST_NAME_TAKEN; }));
-    c.control.onPollTimer();
-    ASSERT_TRUE(c.loggedIn());
-    EXPECT_EQ(server.types(),
-              (std::vector<int32_t>{PKT_LOGIN, PKT_REGISTER, PKT_LOGIN, PKT_REGISTER, PKT_LOGIN}));
-    EXPECT_TRUE(c.boxes.texts().empty());
-    EXPECT_TRUE(c.host.registerDialogs.empty());
-}
-
 TEST(ConnectionControl, RenameIsSentARefusalPutsTheOldIdentityBackAnAcceptanceRestartsReceiving) {
     IdleControl c;
     c.host.control = nullptr;  // declining the exit keeps it running

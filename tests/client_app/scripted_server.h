@@ -11,9 +11,6 @@
 
 namespace tovi::test {
 
-// An answer that ends with this closes the connection after the rest has been written.
-inline const std::string HANG_UP = "<hang up>";
-
 // A server on 127.0.0.1 that answers each frame it reads with answer(frame) (nothing for an
 // empty answer) and records the frames; closeAtOnce: every connection is closed when accepted.
 class ScriptedServer {
@@ -35,13 +32,8 @@ class ScriptedServer {
                         std::lock_guard<std::mutex> hold(m_lock);
                         m_frames.push_back(bytes);
                     }
-                    std::string reply = answer(bytes);
-                    const bool hangUp =
-                        reply.size() >= HANG_UP.size() &&
-                        reply.compare(reply.size() - HANG_UP.size(), HANG_UP.size(), HANG_UP) == 0;
-                    if (hangUp) reply.resize(reply.size() - HANG_UP.size());
+                    const std::string reply = answer(bytes);
                     if (!reply.empty() && !writeBytes(peer, reply)) break;
-                    if (hangUp) break;
                 }
             }
         });
