@@ -64,8 +64,8 @@ CConnectionControl::~CConnectionControl() {
 }
 
 void CConnectionControl::initialise(int newRegistration) {
-    m_sendView->bind(&m_storage->lock, &m_storage->slots, &m_storage->sendStatus);
-    m_receiveView->bind(&m_storage->lock, &m_storage->slots, &m_storage->receiveStatus);
+    m_sendView->bind(&m_storage->lock, &m_storage->mailSlots, &m_storage->sendStatus);
+    m_receiveView->bind(&m_storage->lock, &m_storage->mailSlots, &m_storage->receiveStatus);
     m_newRegistration = newRegistration;
     m_closing = false;
     const bool wasBusy = m_tickBusy;
@@ -102,7 +102,7 @@ bool CConnectionControl::startSendWorker() {
     WorkerStartParam& p = worker->param;
     p.connection = m_connection.get();
     p.lock = &m_storage->lock;
-    p.slots = &m_storage->slots;
+    p.mailSlots = &m_storage->mailSlots;
     p.status = &m_storage->sendStatus;
     p.serverAddress = worker->address.c_str();
     p.port = m_settings.port();
@@ -145,7 +145,7 @@ bool CConnectionControl::startReceiveWorker() {
     worker->directory = m_settings.dir();
     WorkerStartParam& p = worker->param;
     p.lock = &m_storage->lock;
-    p.slots = &m_storage->slots;
+    p.mailSlots = &m_storage->mailSlots;
     p.status = &m_storage->receiveStatus;
     p.userName = worker->name.c_str();
     p.mailDirectory = worker->directory.c_str();

@@ -39,8 +39,7 @@
 
 namespace tovi {
 
-// The connection layer is reached through pointers only, so that this header can be included
-// next to Qt's headers (whose "slots" keyword clashes with the mailbox's field of that name).
+// The connection layer is reached through pointers only: the window's header stays light.
 class CBsClientSocket;
 class CClientSettings;
 class CPacketMailbox;

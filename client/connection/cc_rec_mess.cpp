@@ -64,7 +64,7 @@ void CcRecMess::onMessage(const ThreadMessage& message) {
 }
 
 void CcRecMess::begin(const WorkerStartParam& param) {
-    m_mailbox.bind(param.lock, param.slots, param.status);
+    m_mailbox.bind(param.lock, param.mailSlots, param.status);
     m_mailbox.watch(&m_slotSignal);
     m_mailDirectory = param.mailDirectory ? param.mailDirectory : "";
     // A directory that cannot hold the names within the path limit is refused: every delivery is

@@ -68,7 +68,7 @@ void CcRsData::onMessage(const ThreadMessage& message) {
 }
 
 void CcRsData::begin(const WorkerStartParam& param) {
-    m_mailbox.bind(param.lock, param.slots, param.status);
+    m_mailbox.bind(param.lock, param.mailSlots, param.status);
     m_mailbox.watch(&m_slotSignal);
     m_port = static_cast<uint16_t>(param.port & 0xffff);
     std::strncpy(m_serverAddress, param.serverAddress ? param.serverAddress : "",

@@ -44,7 +44,7 @@ struct MailboxSlots {
 
 struct CMailboxStorage {
     std::mutex lock;
-    MailboxSlots slots;
+    MailboxSlots mailSlots;
     StatusPair sendStatus;
     StatusPair receiveStatus;
 };

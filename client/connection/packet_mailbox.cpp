@@ -4,7 +4,7 @@
 
 namespace tovi {
 
-void CPacketMailbox::bind(std::mutex* lock, MailboxSlots* slots, StatusPair* status) {
+void CPacketMailbox::bind(std::mutex* lock, MailboxSlots* mailSlots, StatusPair* status) {
     if (lock == nullptr) return;
     // The lock is published before the revocation flag is looked at, and revoke() sets the flag
     // before it looks for the lock: one of the two always sees the other, so a revocation either
@@ -12,10 +12,10 @@ void CPacketMailbox::bind(std::mutex* lock, MailboxSlots* slots, StatusPair* sta
     m_lock.store(lock);
     std::lock_guard<std::mutex> guard(*lock);
     if (m_revoked.load()) return;
-    m_slots = slots;
+    m_slots = mailSlots;
     m_status = status;
     if (m_status != nullptr) m_status->status = 0;
-    m_bound.store(slots != nullptr && status != nullptr);
+    m_bound.store(mailSlots != nullptr && status != nullptr);
 }
 
 void CPacketMailbox::revoke() {

@@ -26,7 +26,7 @@ class CPacketMailbox {
 
     // Stores the references and sets the pair's status to 0 (under the lock, so that a
     // revocation is never overtaken). A revoked view stays unbound.
-    void bind(std::mutex* lock, MailboxSlots* slots, StatusPair* status);
+    void bind(std::mutex* lock, MailboxSlots* mailSlots, StatusPair* status);
     bool isBound() const { return m_bound.load(); }
 
     // False (or -1 / 0 for the getters) when no status pair is bound.

@@ -21,7 +21,7 @@ constexpr unsigned WM_WORKER_STOP = WM_USER + 20;
 struct WorkerStartParam {
     CBsClientSocket* connection = nullptr;  // ignored: every send worker owns its connection
     std::mutex* lock = nullptr;
-    MailboxSlots* slots = nullptr;
+    MailboxSlots* mailSlots = nullptr;
     StatusPair* status = nullptr;    // this worker's own pair
     const char* serverAddress = "";  // send worker only; at most 23 characters are kept
     int port = 0;                    // send worker only; the low 16 bits are used

@@ -1,15 +1,11 @@
-// The mailbox comes before any Qt header: Qt defines "slots" as a keyword, and the mailbox
-// storage has a member of that name.
-// clang-format off
-#include "client/connection/packet_mailbox.h"
 #include "client/dialogs/wait_dlg.h"
-// clang-format on
 
 #include <QLabel>
 #include <QPainter>
 #include <QPushButton>
 #include <cmath>
 
+#include "client/connection/packet_mailbox.h"
 #include "client/dialogs/dialog_texts.h"
 #include "client/dialogs/dialog_units.h"
 #include "protocol/packets.h"

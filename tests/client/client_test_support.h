@@ -78,12 +78,12 @@ struct ClientStack {
         CcRsData::resetProcessStateForTests();
         CcRecMess::resetProcessStateForTests();
         if (makeDir) makeDirectories(dir);
-        sendView.bind(&storage.lock, &storage.slots, &storage.sendStatus);
-        receiveView.bind(&storage.lock, &storage.slots, &storage.receiveStatus);
-        sendParam = {nullptr, &storage.lock, &storage.slots, &storage.sendStatus, "127.0.0.1",
+        sendView.bind(&storage.lock, &storage.mailSlots, &storage.sendStatus);
+        receiveView.bind(&storage.lock, &storage.mailSlots, &storage.receiveStatus);
+        sendParam = {nullptr, &storage.lock, &storage.mailSlots, &storage.sendStatus, "127.0.0.1",
                      port,    user,          "sales",        newRegistration};
         receiveParam = {
-            nullptr, &storage.lock, &storage.slots, &storage.receiveStatus, "", 0, user, "",
+            nullptr, &storage.lock, &storage.mailSlots, &storage.receiveStatus, "", 0, user, "",
             0,       dir.c_str()};
     }
     bool startSend() {

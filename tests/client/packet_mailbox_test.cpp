@@ -23,7 +23,7 @@ TEST(PacketMailbox, SlotTakesAtMost19996BytesOnlyWhenEmptyStatusPairsAreSeparate
     // Status pairs are separate; a new worker's view starts its pair afresh.
     EXPECT_TRUE(v.sendView.setStatus(ST_TIMEOUT));
     CPacketMailbox again;
-    again.bind(&v.storage.lock, &v.storage.slots, &v.storage.sendStatus);
+    again.bind(&v.storage.lock, &v.storage.mailSlots, &v.storage.sendStatus);
     EXPECT_EQ(v.sendView.getStatus(), 0);
     EXPECT_TRUE(v.sendView.setStatus(ST_CONNECTED) && v.sendView.setDeadline(1234));
     EXPECT_EQ(v.receiveView.getStatus() + v.receiveView.getDeadline(), 0);
@@ -32,7 +32,7 @@ TEST(PacketMailbox, SlotTakesAtMost19996BytesOnlyWhenEmptyStatusPairsAreSeparate
     EXPECT_FALSE(v.sendView.setStatus(ST_RECV_FAILED));
     v.sendView.clearSlots();
     EXPECT_EQ(v.receiveView.peekSlot(nullptr, 0), big.size());
-    v.sendView.bind(&v.storage.lock, &v.storage.slots, &v.storage.sendStatus);
+    v.sendView.bind(&v.storage.lock, &v.storage.mailSlots, &v.storage.sendStatus);
     EXPECT_FALSE(v.sendView.isBound());
     EXPECT_EQ(v.storage.sendStatus.status, ST_CONNECTED);
 }

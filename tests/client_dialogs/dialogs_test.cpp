@@ -1,9 +1,5 @@
 // The dialogs' wiring: each control reaches its rule, each result reaches the caller, every
 // message goes through the message-box seam, every control has an accessible name.
-// The mailbox comes before any Qt header (Qt's "slots" keyword).
-// clang-format off
-#include "client/connection/packet_mailbox.h"
-// clang-format on
 #include <gtest/gtest.h>
 
 #include <QCheckBox>
@@ -13,6 +9,7 @@
 #include <QRadioButton>
 
 #include "client/connection/message_file.h"
+#include "client/connection/packet_mailbox.h"
 #include "client/dialogs/about_dlg.h"
 #include "client/dialogs/client_settings.h"
 #include "client/dialogs/compose_dlg.h"

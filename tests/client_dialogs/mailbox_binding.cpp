@@ -1,11 +1,10 @@
-// Binds a mailbox view outside any Qt header: Qt's "slots" keyword hides the storage member of
-// that name in the files that include Qt.
+// Binds a mailbox view to the send worker's side of a mailbox storage.
 #include "client/connection/packet_mailbox.h"
 
 namespace tovi::test {
 
 void bindSendView(CMailboxStorage& storage, CPacketMailbox& view) {
-    view.bind(&storage.lock, &storage.slots, &storage.sendStatus);
+    view.bind(&storage.lock, &storage.mailSlots, &storage.sendStatus);
 }
 
 }  // namespace tovi::test
