@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs every Debian package that the build, the tests and the screenshots need (only what is
-# missing), then configures and builds into build/. Safe to run again; asks nothing. (clang and
-# its runtime libraries build the fuzz targets, see scripts/fuzz.sh.)
+# missing), then configures and builds into build/ (or $BUILD_DIR): everything, or only the targets
+# named as arguments. Safe to run again; asks nothing. (clang and its runtime libraries build the
+# fuzz targets, see scripts/fuzz.sh.)
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 packages=(cmake g++ ninja-build libgtest-dev libgmock-dev qt6-base-dev xvfb xauth
@@ -18,5 +19,8 @@ if [ ${#missing[@]} -gt 0 ]; then
   $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
 build_type=${BUILD_TYPE:-RelWithDebInfo}
-cmake -S "$here" -B "$here/build" -G Ninja -DCMAKE_BUILD_TYPE="$build_type" ${CMAKE_ARGS:-}
-cmake --build "$here/build" -j "$(nproc)"
+build=${BUILD_DIR:-$here/build}
+cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE="$build_type" ${CMAKE_ARGS:-}
+targets=()
+[ $# -eq 0 ] || targets=(--target "$@")
+cmake --build "$build" -j "$(nproc)" "${targets[@]}"

@@ -9,24 +9,9 @@
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 
-# The Debian packages the build needs (only what is missing is installed).
-packages=(cmake g++ ninja-build libgtest-dev libgmock-dev qt6-base-dev fonts-ipafont-gothic)
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  sudo=""
-  [ "$(id -u)" -eq 0 ] || sudo="sudo"
-  export DEBIAN_FRONTEND=noninteractive
-  $sudo apt-get update -qq
-  $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
-fi
-
+# The Debian packages (only what is missing is installed), then the two programs alone.
 build="${BUILD_DIR:-$here/build}"
-cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE="${BUILD_TYPE:-RelWithDebInfo}" \
-  ${CMAKE_ARGS:-} >/dev/null
-cmake --build "$build" -j "$(nproc)" --target tovis tovic
+BUILD_DIR="$build" "$here/scripts/setup.sh" tovis tovic
 
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
   echo "start.sh: no display for the client (set DISPLAY); the programs are built in $build/bin" >&2

@@ -2,6 +2,7 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QIcon>
 #include <QMessageBox>
 #include <QMetaObject>
 #include <QThread>
@@ -23,12 +24,18 @@ int CQtMessageBoxes::showOnGuiThread(const std::string& text, int buttons) {
     box.setDefaultButton(QMessageBox::Ok);
     // The system's own box on a Japanese desktop says "OK" and "キャンセル"; Qt's buttons are
     // English unless a translation is loaded, so the texts are set here.
-    box.button(QMessageBox::Ok)->setText(QStringLiteral("OK"));
-    if (QAbstractButton* cancel = box.button(QMessageBox::Cancel)) {
-        cancel->setText(QString::fromUtf8("キャンセル"));
-        cancel->setAccessibleName(cancel->text());
+    // Plain text buttons, without the style's pictures.
+    const struct {
+        QMessageBox::StandardButton which;
+        const char* text;
+    } labels[] = {{QMessageBox::Ok, "OK"}, {QMessageBox::Cancel, "キャンセル"}};
+    for (const auto& label : labels) {
+        QAbstractButton* button = box.button(label.which);
+        if (button == nullptr) continue;
+        button->setText(QString::fromUtf8(label.text));
+        button->setIcon(QIcon());
+        button->setAccessibleName(button->text());
     }
-    box.button(QMessageBox::Ok)->setAccessibleName(QStringLiteral("OK"));
     int r = box.exec();
     return r == QMessageBox::Ok ? IDOK : IDCANCEL;
 }
