@@ -425,7 +425,7 @@ bool CHeldMailStore::rewrite(const std::vector<int64_t>& skip) {
 
 bool CHeldMailStore::compactNow() {
     std::unique_lock<std::recursive_mutex> lock(m_mutex);
-    for (int attempt = 0; attempt < 100; ++attempt) {
+    for (int attempt = 0; attempt < 3; ++attempt) {  // again only when changed meanwhile
         if (m_gone == 0) return true;
         if (compactLocked(lock)) return true;
         if (m_inFlight > 0 || m_append.isOpen() || m_needsRepair) return false;
