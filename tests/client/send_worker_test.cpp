@@ -1,4 +1,4 @@
-// The send worker against a scripted fake server: log-in, registration, failures and their
+// The send worker against a scripted scripted server: log-in, registration, failures and their
 // status codes, the two slots, the reconnection spacing and the forced end.
 #include <gtest/gtest.h>
 
@@ -42,7 +42,7 @@ TEST(SendWorker, EverySequenceThatLogsInDeliversInOrderAndCarriesRequests) {
         {0, {first + unknown, second + registered, ""}, true},
     };
     for (const Case& c : cases) {
-        FakeServer server(c.replies);
+        ScriptedServer server(c.replies);
         ClientStack f(server.port(), "alice", c.newRegistration);
         ASSERT_TRUE(f.startSend() && slotFilled(f));
         if (&c == cases) sleepMs(300);  // the second is read and waits for the slot
@@ -78,7 +78,7 @@ TEST(SendWorker, AnswersThatEndTheWorkerGiveTheirStatusAndEmptyBothSlots) {
         {0, ACCEPTED + int32s({PKT_MAIL, -5}), "", ST_RECV_FAILED},  // a negative length
     };
     for (const Case& c : cases) {
-        FakeServer server({c.answer, c.second});
+        ScriptedServer server({c.answer, c.second});
         ClientStack f(server.port(), "alice", c.newRegistration);
         ASSERT_TRUE(f.put(0, frame(PKT_USERLIST, "")) && f.put(1, REQUEST) && f.startSend());
         EXPECT_TRUE(statusBecomes(f, c.status, 5000))
@@ -92,7 +92,7 @@ TEST(SendWorker, AnswersThatEndTheWorkerGiveTheirStatusAndEmptyBothSlots) {
 }
 
 TEST(SendWorker, ServerThatNeverAnswersTimesOutAfterTwentySeconds) {
-    FakeServer server({""});
+    ScriptedServer server({""});
     ClientStack f(server.port());
     const int64_t startedMs = monotonicMs();
     ASSERT_TRUE(f.startSend() && eventually([&] { return f.sendView.getDeadline() != 0; }));
@@ -129,7 +129,7 @@ TEST(SendWorker, StopKeepsTheQueuedRequest) {
 }
 
 TEST(SendWorker, ConnectionClosedByTheServerIsMadeAgainAtOnce) {
-    FakeServer server({ACCEPTED}, true);  // the first connection ends right after the log-in
+    ScriptedServer server({ACCEPTED}, true);  // the first connection ends right after the log-in
     ClientStack f(server.port());
     // A lost connection is not a failed attempt: the next one comes at the next pass.
     ASSERT_TRUE(f.startSend() && eventually([&] { return f.sender.logIns() == 2; }, 3000));
@@ -139,7 +139,7 @@ TEST(SendWorker, ConnectionClosedByTheServerIsMadeAgainAtOnce) {
 }
 
 TEST(SendWorker, ANewRegistrationIsSentOnceAndTheNextConnectionOnlyLogsIn) {
-    FakeServer server({ACCEPTED, result(PKT_REGISTER_RESULT, 0)}, true);
+    ScriptedServer server({ACCEPTED, result(PKT_REGISTER_RESULT, 0)}, true);
     ClientStack f(server.port(), "alice", 1);
     ASSERT_TRUE(f.startSend() && eventually([&] { return f.sender.logIns() == 2; }, 3000));
     ASSERT_TRUE(f.put(1, REQUEST));
@@ -170,8 +170,8 @@ TEST(SendWorker, OneStopEndsEveryStepAtOnceAndTheNextWorkerCarriesOn) {
     for (Where where :
          {LOOK_UP, HANGING_CONNECT, BETWEEN_ATTEMPTS, AWAITING_ANSWER, HOLDING_DELIVERY}) {
         for (bool forced : {true, false}) {
-            FakeServer first({where == HOLDING_DELIVERY ? ACCEPTED + mail(1, "held") : ""});
-            FakeServer server({ACCEPTED + mail(5, "next"), ""});
+            ScriptedServer first({where == HOLDING_DELIVERY ? ACCEPTED + mail(1, "held") : ""});
+            ScriptedServer server({ACCEPTED + mail(5, "next"), ""});
             const int ports[] = {hanging.port(), hanging.port(), freePort(), first.port(),
                                  first.port()};
             ClientStack f(ports[where]);
@@ -215,10 +215,10 @@ TEST(SendWorker, OneStopEndsEveryStepAtOnceAndTheNextWorkerCarriesOn) {
     CTcpSocket::delayNameLookupsForTests(0);
 }
 
-// Every frame the fake server answers is on record by the time its answer arrives.
-TEST(FakeServerSupport, RecordsEachFrameBeforeItAnswers) {
+// Every frame the scripted server answers is on record by the time its answer arrives.
+TEST(ScriptedServerSupport, RecordsEachFrameBeforeItAnswers) {
     constexpr int ROUNDS = 300;
-    FakeServer server(std::vector<std::string>(ROUNDS, ACCEPTED));
+    ScriptedServer server(std::vector<std::string>(ROUNDS, ACCEPTED));
     CTcpSocket client;
     ASSERT_TRUE(client.connect("127.0.0.1", static_cast<uint16_t>(server.port()), 2000));
     for (int i = 0; i < ROUNDS; ++i) {

@@ -8,7 +8,7 @@
 #include "client/connection/mailbox_storage.h"
 #include "client/connection/packet_mailbox.h"
 #include "client/dialogs/client_settings.h"
-#include "scripted_server.h"
+#include "support/scripted_server.h"
 #include "support/test_support.h"
 #include "ui/scripted_message_boxes.h"
 

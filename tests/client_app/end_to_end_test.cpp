@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <QListWidget>
+#include <QPlainTextEdit>
 
 #include "client/dialogs/compose_dlg.h"
 #include "client/dialogs/mail_view_dlg.h"

@@ -14,7 +14,7 @@
 #include "client/dialogs/mail_view_dlg.h"
 #include "client/dialogs/user_settings_dlg.h"
 #include "qt_support.h"
-#include "scripted_server.h"
+#include "support/scripted_server.h"
 #include "ui/qt/tray_icon.h"
 #include "ui/scripted_message_boxes.h"
 

@@ -2,7 +2,7 @@
 // ending it in order while its window runs.
 #include <gtest/gtest.h>
 
-#include "scripted_server.h"
+#include "support/scripted_server.h"
 
 namespace tovi::test {
 namespace {

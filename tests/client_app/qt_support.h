@@ -1,89 +1,17 @@
-// Shared by the windowed client tests: the application object on the offscreen platform, event
-// pumping with a limit, widgets found by their accessible names, a driver that answers modal
-// dialogs, and a client window on a configuration directory of its own.
+// Shared by the windowed client tests: a client window on a configuration directory of its own
+// (the Qt helpers come from the common support).
 #pragma once
 
-#include <QAbstractButton>
-#include <QApplication>
 #include <QComboBox>
-#include <QDialog>
-#include <QLineEdit>
-#include <QListWidget>
-#include <QPlainTextEdit>
 #include <QPushButton>
-#include <QTimer>
 #include <QTreeWidget>
-#include <cstdlib>
-#include <functional>
 #include <memory>
 
 #include "client/app/client_app.h"
 #include "client/app/client_main_dlg.h"
-#include "support/test_support.h"
+#include "support/qt_support.h"
 
 namespace tovi::test {
-
-inline QApplication& qtApp() {
-    static int argc = 1;
-    static char name[] = "tovi_client_app_tests";
-    static char* argv[] = {name, nullptr};
-    static QApplication* app = [] {
-        if (std::getenv("QT_QPA_PLATFORM") == nullptr) setenv("QT_QPA_PLATFORM", "offscreen", 1);
-        static TempDir runtime;
-        setenv("XDG_RUNTIME_DIR", runtime.path.c_str(), 0);
-        auto* a = new QApplication(argc, argv);
-        QApplication::setQuitOnLastWindowClosed(false);
-        return a;
-    }();
-    return *app;
-}
-
-// Processes events until cond holds, at most timeoutMs.
-template <class F>
-bool pump(F cond, int timeoutMs = 10000) {
-    for (const int64_t end = monotonicMs() + timeoutMs; !cond(); sleepMs(5)) {
-        QApplication::processEvents(QEventLoop::AllEvents, 20);
-        if (monotonicMs() > end) return false;
-    }
-    return true;
-}
-inline void pumpFor(int ms) {
-    pump([] { return false; }, ms);
-}
-
-template <class W>
-W* named(QWidget* root, const QString& name) {
-    for (W* w : root->findChildren<W*>())
-        if (w->accessibleName() == name) return w;
-    return nullptr;
-}
-inline void click(QWidget* root, const QString& name) {
-    QAbstractButton* b = named<QAbstractButton>(root, name);
-    EXPECT_NE(b, nullptr) << name.toStdString();
-    if (b != nullptr) b->click();
-}
-inline void setLine(QWidget* root, const QString& name, const QString& text) {
-    QLineEdit* e = named<QLineEdit>(root, name);
-    EXPECT_NE(e, nullptr) << name.toStdString();
-    if (e != nullptr) e->setText(text);
-}
-
-// Every 10 ms: the modal widget on top (if any) is handed to the handler once per widget.
-struct ModalDriver {
-    QTimer timer;
-    std::function<void(QWidget*)> handler;
-    QWidget* last = nullptr;
-    explicit ModalDriver(std::function<void(QWidget*)> h) : handler(std::move(h)) {
-        timer.setInterval(10);
-        QObject::connect(&timer, &QTimer::timeout, [this] {
-            QWidget* modal = QApplication::activeModalWidget();
-            if (modal == nullptr || modal == last) return;
-            last = modal;
-            handler(modal);
-        });
-        timer.start();
-    }
-};
 
 // Tovic.ini of a configured client (ASCII texts).
 inline std::string clientIni(int port, const std::string& name, const std::string& group,

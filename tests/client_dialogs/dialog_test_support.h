@@ -1,58 +1,20 @@
-// Shared by the dialog tests: cp932 literals and a temporary directory (from the common support),
-// one QApplication for the process, and a helper that acts on a modal dialog once it is up.
+// Shared by the dialog tests: dialogs that must close by themselves, controls without a name, and
+// typed or input-method text (the application object and modal helpers are common support).
 #pragma once
 
-#include <QApplication>
+#include <QAbstractButton>
+#include <QComboBox>
 #include <QDialog>
-#include <QTimer>
-#include <QWidget>
-#include <cstdlib>
-#include <functional>
+#include <QInputMethodEvent>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPlainTextEdit>
 #include <string>
 
-#include "support/test_support.h"
+#include "support/qt_support.h"
 
 namespace tovi::test {
-
-inline QApplication& qtApp() {
-    static QApplication* app = [] {
-        setenv("QT_QPA_PLATFORM", "offscreen", 0);
-        static int argc = 1;
-        static char name[] = "tovi_client_dialogs_tests";
-        static char* argv[] = {name, nullptr};
-        return new QApplication(argc, argv);
-    }();
-    return *app;
-}
-
-// Every 10 ms looks for the active modal widget of type W; the first time one is up, runs act on
-// it. Arm it just before exec() or before the action that opens the dialog. A dialog still open
-// 10 s later is a failure and is closed, so that a test never waits for ever.
-template <class W>
-struct WhenModal {
-    QTimer timer;
-    QTimer watchdog;
-    bool done = false;
-    explicit WhenModal(std::function<void(W*)> act) {
-        watchdog.setSingleShot(true);
-        QObject::connect(&watchdog, &QTimer::timeout, [] {
-            if (auto* d = qobject_cast<QDialog*>(QApplication::activeModalWidget())) {
-                ADD_FAILURE() << "a modal dialog was still open after 10 s";
-                d->done(QDialog::Rejected);
-            }
-        });
-        watchdog.start(10000);
-        timer.setInterval(10);
-        QObject::connect(&timer, &QTimer::timeout, [this, act] {
-            auto* w = qobject_cast<W*>(QApplication::activeModalWidget());
-            if (w == nullptr || done) return;
-            done = true;
-            timer.stop();
-            act(w);
-        });
-        timer.start();
-    }
-};
 
 // For a dialog that is expected to close by itself: still open 10 s after exec() began is a
 // failure, and the dialog is closed.
@@ -68,26 +30,6 @@ inline std::string repeat(const std::string& s, int n) {
     std::string out;
     for (int i = 0; i < n; ++i) out += s;
     return out;
-}
-
-}  // namespace tovi::test
-
-#include <QAbstractButton>
-#include <QComboBox>
-#include <QInputMethodEvent>
-#include <QKeyEvent>
-#include <QLineEdit>
-#include <QListWidget>
-#include <QPlainTextEdit>
-
-namespace tovi::test {
-
-// The child of type W whose accessible name is name (null when there is none).
-template <class W>
-W* byName(QWidget* root, const QString& name) {
-    for (W* w : root->findChildren<W*>())
-        if (w->accessibleName() == name) return w;
-    return nullptr;
 }
 
 // Every control (button, edit, list, drop-down) of the dialog has an accessible name.

@@ -25,11 +25,11 @@
 namespace tovi {
 namespace {
 
-using test::byName;
 using test::cp932;
+using test::named;
 
 QPushButton* button(QWidget* dlg, const char* text) {
-    return byName<QPushButton>(dlg, QString::fromUtf8(text));
+    return named<QPushButton>(dlg, QString::fromUtf8(text));
 }
 
 // Each case has the application and scripted message boxes.
@@ -45,15 +45,15 @@ TEST_F(Dialogs, SendTargetChoosingAMemberReturnsTheUserAndRefusalsKeepItOpen) {
     directory.add(0, cp932("鈴木"), cp932("営業"));
     directory.add(1, "x", cp932("総務"));
     CSendTargetDlg dlg(&directory, cp932("営業"));
-    auto* groups = byName<QComboBox>(&dlg, QStringLiteral("グループ名"));
-    auto* members = byName<QListWidget>(&dlg, QStringLiteral("名前"));
+    auto* groups = named<QComboBox>(&dlg, QStringLiteral("グループ名"));
+    auto* members = named<QListWidget>(&dlg, QStringLiteral("名前"));
     ASSERT_TRUE(groups && members);
     EXPECT_EQ(groups->currentText(), QStringLiteral("営業"));
     ASSERT_EQ(members->count(), 2);
     EXPECT_EQ(members->item(0)->text(), QStringLiteral("×  鈴木"));
     EXPECT_FALSE(members->isEnabled() || groups->isEnabled());
     auto choose = [](QDialog* d, const char* type) {
-        byName<QRadioButton>(d, QString::fromUtf8(type))->click();
+        named<QRadioButton>(d, QString::fromUtf8(type))->click();
     };
     test::WhenModal<CSendTargetDlg> act([&](CSendTargetDlg* d) {
         button(d, "OK")->click();  // no type yet: refused, still open
@@ -79,8 +79,8 @@ TEST_F(Dialogs, SendTargetChoosingAMemberReturnsTheUserAndRefusalsKeepItOpen) {
 
 TEST_F(Dialogs, ComposeSendComposesTheTextFromBothFields) {
     CComposeDlg dlg;
-    auto* title = byName<QLineEdit>(&dlg, QStringLiteral("タイトル"));
-    auto* body = byName<QPlainTextEdit>(&dlg, QStringLiteral("本文"));
+    auto* title = named<QLineEdit>(&dlg, QStringLiteral("タイトル"));
+    auto* body = named<QPlainTextEdit>(&dlg, QStringLiteral("本文"));
     ASSERT_TRUE(title && body);
     test::WhenModal<CComposeDlg> act([&](CComposeDlg* d) {
         button(d, "送信")->click();  // empty: refused
@@ -98,7 +98,7 @@ TEST_F(Dialogs, ComposeSendComposesTheTextFromBothFields) {
 TEST_F(Dialogs, ComposeCancelAsksBeforeDiscardingAQuotation) {
     CComposeDlg dlg;
     dlg.setBody(CComposeText::quotationBlock("a", "quoted"));
-    EXPECT_EQ(byName<QPlainTextEdit>(&dlg, QStringLiteral("本文"))->toPlainText(),
+    EXPECT_EQ(named<QPlainTextEdit>(&dlg, QStringLiteral("本文"))->toPlainText(),
               QStringLiteral("mail from <a>\n\nquoted\n-------------------------------\n"));
     dlg.show();
     boxes.queueAnswer(IDCANCEL);
@@ -136,7 +136,7 @@ TEST_F(Dialogs, ComposeControlsFollowTheWindowSize) {
     QApplication::processEvents();
     auto* send = button(&dlg, "送信");
     auto* cancel = button(&dlg, "ｷｬﾝｾﾙ");
-    auto* body = byName<QPlainTextEdit>(&dlg, QStringLiteral("本文"));
+    auto* body = named<QPlainTextEdit>(&dlg, QStringLiteral("本文"));
     // The two buttons keep the same margin to their sides of the window.
     EXPECT_EQ(dlg.width() - (cancel->x() + cancel->width()), send->x());
     EXPECT_LT(send->geometry().bottom(), dlg.height());
@@ -165,11 +165,11 @@ TEST_F(Dialogs, MailViewShowsTheSplitTextAndRepliesWithTheQuoteFlag) {
     test::TempDir dir;
     const std::string path = writeMail(dir, 0, "[Subject]:_[" + cp932("件名") + "]_body\r\nline");
     CMailViewDlg dlg(path, 0, nullptr);
-    EXPECT_EQ(byName<QLineEdit>(&dlg, QStringLiteral("タイトル"))->text(), QStringLiteral("件名"));
-    EXPECT_EQ(byName<QPlainTextEdit>(&dlg, QStringLiteral("本文"))->toPlainText(),
+    EXPECT_EQ(named<QLineEdit>(&dlg, QStringLiteral("タイトル"))->text(), QStringLiteral("件名"));
+    EXPECT_EQ(named<QPlainTextEdit>(&dlg, QStringLiteral("本文"))->toPlainText(),
               QStringLiteral("body\nline"));
     test::WhenModal<CMailViewDlg> act([&](CMailViewDlg* d) {
-        byName<QCheckBox>(d, QStringLiteral("引用"))->setChecked(true);
+        named<QCheckBox>(d, QStringLiteral("引用"))->setChecked(true);
         button(d, "返信")->click();
     });
     ASSERT_EQ(dlg.exec(), QDialog::Accepted);
@@ -183,7 +183,7 @@ TEST_F(Dialogs, MailViewSentMailHasNoReplyAndAFailedLoadIsReported) {
     CMailViewDlg sent(writeMail(dir, 1, "[Subject]:_[t]_b"), 1, nullptr);
     sent.show();
     EXPECT_FALSE(button(&sent, "返信")->isVisible());
-    EXPECT_FALSE(byName<QCheckBox>(&sent, QStringLiteral("引用"))->isVisible());
+    EXPECT_FALSE(named<QCheckBox>(&sent, QStringLiteral("引用"))->isVisible());
     button(&sent, "閉じる")->click();
     EXPECT_EQ(sent.result(), QDialog::Rejected);
 
@@ -192,7 +192,7 @@ TEST_F(Dialogs, MailViewSentMailHasNoReplyAndAFailedLoadIsReported) {
     missing.show();
     QApplication::processEvents();
     EXPECT_EQ(boxes.texts(), (test::Names{cp932("メールファイルの読み込みに失敗しました。\n")}));
-    EXPECT_TRUE(byName<QPlainTextEdit>(&missing, QStringLiteral("本文"))->toPlainText().isEmpty());
+    EXPECT_TRUE(named<QPlainTextEdit>(&missing, QStringLiteral("本文"))->toPlainText().isEmpty());
 }
 
 TEST_F(Dialogs, MailViewSaveWritesTheBodyAndRemembersTheFolder) {
@@ -221,15 +221,15 @@ TEST_F(Dialogs, UserSettingsOkCompletesTheDirectoryAndReturnsTheBoxes) {
     test::TempDir dir;
     const std::string typed = dir.path.substr(0, dir.path.size() - 1);
     CUserSettingsDlg dlg("/a", 1, 0, 0, 1);
-    auto* field = byName<QLineEdit>(&dlg, QStringLiteral("ユーザーディレクトリ"));
+    auto* field = named<QLineEdit>(&dlg, QStringLiteral("ユーザーディレクトリ"));
     ASSERT_TRUE(field);
     EXPECT_EQ(field->text(), QStringLiteral("/a"));
-    EXPECT_TRUE(byName<QCheckBox>(&dlg, QStringLiteral("メッセージ到着時に音を鳴らす(Windows95用)"))
+    EXPECT_TRUE(named<QCheckBox>(&dlg, QStringLiteral("メッセージ到着時に音を鳴らす(Windows95用)"))
                     ->isChecked());
     test::WhenModal<CUserSettingsDlg> act([&](CUserSettingsDlg* d) {
         button(d, "OK")->click();  // "/a" is refused
         field->setText(QString::fromStdString(typed));
-        byName<QCheckBox>(d, QStringLiteral("メッセージ到着時にウィンドウを表示する"))
+        named<QCheckBox>(d, QStringLiteral("メッセージ到着時にウィンドウを表示する"))
             ->setChecked(true);
         button(d, "OK")->click();
     });
@@ -243,9 +243,9 @@ TEST_F(Dialogs, UserSettingsOkCompletesTheDirectoryAndReturnsTheBoxes) {
 
 TEST_F(Dialogs, RegisterFirstRunEditsTheAddressLockedModeOnlyNameAndGroup) {
     CRegisterDlg first(1, "", "", "");
-    auto* address = byName<QLineEdit>(&first, QStringLiteral("サーバアドレス"));
-    auto* name = byName<QLineEdit>(&first, QStringLiteral("ユーザ名"));
-    auto* group = byName<QLineEdit>(&first, QStringLiteral("ユーザグループ"));
+    auto* address = named<QLineEdit>(&first, QStringLiteral("サーバアドレス"));
+    auto* name = named<QLineEdit>(&first, QStringLiteral("ユーザ名"));
+    auto* group = named<QLineEdit>(&first, QStringLiteral("ユーザグループ"));
     ASSERT_TRUE(address && name && group);
     EXPECT_TRUE(address->isEnabled());
     test::WhenModal<CRegisterDlg> act([&](CRegisterDlg* d) {
@@ -264,11 +264,11 @@ TEST_F(Dialogs, RegisterFirstRunEditsTheAddressLockedModeOnlyNameAndGroup) {
 
     // Locked: the address is shown, cannot be edited and is kept byte for byte.
     CRegisterDlg locked(0, "mailhost", "A", "G");
-    address = byName<QLineEdit>(&locked, QStringLiteral("サーバアドレス"));
+    address = named<QLineEdit>(&locked, QStringLiteral("サーバアドレス"));
     EXPECT_FALSE(address->isEnabled());
     EXPECT_EQ(address->text(), QStringLiteral("mailhost"));
     locked.show();
-    byName<QLineEdit>(&locked, QStringLiteral("ユーザ名"))->setText(QStringLiteral("B"));
+    named<QLineEdit>(&locked, QStringLiteral("ユーザ名"))->setText(QStringLiteral("B"));
     button(&locked, "OK")->click();
     EXPECT_EQ(locked.result(), QDialog::Accepted);
     EXPECT_EQ(locked.address() + locked.name(), "mailhostB");
@@ -353,7 +353,7 @@ TEST_F(Dialogs, EachHasItsCaptionAndEveryControlAnAccessibleName) {
         EXPECT_EQ(dialog->windowTitle().toStdString(), title);
         EXPECT_EQ(test::unnamedControls(dialog).join(' ').toStdString(), "") << title;
     }
-    EXPECT_TRUE(byName<QLabel>(&about, QStringLiteral("トヴィカ Version 1.2")));
+    EXPECT_TRUE(named<QLabel>(&about, QStringLiteral("トヴィカ Version 1.2")));
 }
 
 }  // namespace

@@ -34,18 +34,6 @@ class CTrayedMainDlg : public CServerMainDlg {
     bool trayAvailable() const override { return true; }
 };
 
-// The recipients of the whole records of a held-mail store.
-Names heldFor(const std::string& storePath) {
-    const std::string data = contents(storePath);
-    Names out;
-    for (size_t off = 0, length; off + 28 <= data.size(); off += 28 + length) {
-        length = static_cast<size_t>(getInt32(data.data() + off + 24));
-        if (length > data.size() - off - 28) break;
-        out.push_back(data.substr(off, 20).c_str());
-    }
-    return out;
-}
-
 class ServerWindow : public ::testing::Test {
   protected:
     void TearDown() override {
@@ -77,15 +65,15 @@ class ServerWindow : public ::testing::Test {
         return out;
     }
     std::string count() const { return window->countText()->text().toStdString(); }
-    std::unique_ptr<CRawClient> enter(const std::string& name) {
-        auto client = std::make_unique<CRawClient>();
-        EXPECT_TRUE(client->enter(port, name)) << name;
+    std::unique_ptr<CTestClient> enter(const std::string& name) {
+        auto client = std::make_unique<CTestClient>();
+        EXPECT_TRUE(test::enter(*client, port, name)) << name;
         return client;
     }
     // Opens the holding-period dialog and runs step on it.
     void inSettingsDialog(std::function<void(CServerSettingsDlg*)> step) {
         bool reached = false;
-        whenModal([&](QWidget* modal) {
+        WhenModal<QWidget> onModal([&](QWidget* modal) {
             auto* dialog = qobject_cast<CServerSettingsDlg*>(modal);
             reached = dialog != nullptr;
             if (dialog == nullptr) return modal->close(), void();
@@ -139,15 +127,15 @@ TEST_F(ServerWindow, DeletingTheSelectedUserDisconnectsItsClientAndRemovesItForG
     QTest::mouseClick(window->deleteButton(), Qt::LeftButton);
     EXPECT_EQ(count(), "2");
     EXPECT_TRUE(bob->waitClosed(5000));
-    EXPECT_TRUE(alice->answersUserList());
+    EXPECT_TRUE(alice->list() != Names{"<no list>"});
     // The deletion left nothing selected: a second press deletes nobody. A reload no longer
     // shows bob, whose name is free again.
     QTest::mouseClick(window->deleteButton(), Qt::LeftButton);
-    EXPECT_TRUE(processUntil([&] {
+    EXPECT_TRUE(pump([&] {
         window->reload();
         return listed() == Names{"alice", "carol"};
     }));
-    CRawClient newBob;
+    CTestClient newBob;
     ASSERT_TRUE(newBob.connect(port));
     EXPECT_EQ(newBob.login("bob"), LOGIN_UNKNOWN_NAME);
 }
@@ -164,7 +152,7 @@ struct HoldCase {
     std::function<void(CServerSettingsDlg*)> edit;
     bool failWrite;
     const char* written;  // the line written, or nullptr when the file stays as it was
-    Names stillHeld;      // whose mail the worker keeps once it has applied its limit
+    Names stillHeld;      // "name:text" of what the worker keeps once it has applied its limit
 };
 void PrintTo(const HoldCase& c, std::ostream* os) { *os << c.name; }
 
@@ -177,8 +165,8 @@ TEST_P(HoldLimit, OnlyAChangeIsWrittenAndTheWorkerAppliesTheLimitInForce) {
     const int32_t now = nowSeconds();
     startServer("DELLIMIT=" + std::string(c.limit) + "\n",
                 userRecord("bob") + userRecord("carol") + userRecord("dave"),
-                heldRecord("bob", now, "for bob") + heldRecord("carol", now - 8 * DAY, "8 days") +
-                    heldRecord("dave", now - 12 * DAY, "12 days"));
+                heldMessage("bob", now, "for bob") + heldMessage("carol", now - 8 * DAY, "8 days") +
+                    heldMessage("dave", now - 12 * DAY, "12 days"));
     openWindow();
     const std::string before = contents(ini());
     if (c.failWrite) CFileFaults::failRenamesTo("Tovis.ini");
@@ -195,9 +183,9 @@ TEST_P(HoldLimit, OnlyAChangeIsWrittenAndTheWorkerAppliesTheLimitInForce) {
     const Names failed = {cp932("初期化ファイルに設定失敗"),
                           cp932("初期化ファイル書き込みでエラー発生\n")};
     EXPECT_EQ(boxes.texts(), c.failWrite ? failed : Names{});
-    EXPECT_EQ(enter("bob")->nextDeliveryText(), "for bob");
-    EXPECT_TRUE(eventually([&] { return heldFor(storeFile()) == c.stillHeld; }))
-        << heldFor(storeFile()).size();
+    EXPECT_EQ(enter("bob")->next().text(), "for bob");
+    EXPECT_TRUE(eventually([&] { return held(storeFile()) == c.stillHeld; }))
+        << held(storeFile()).size();
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -222,7 +210,7 @@ INSTANTIATE_TEST_SUITE_P(
                  },
                  false,
                  "DELLIMIT=0\n",
-                 {"carol", "dave"}},
+                 {"carol:8 days", "dave:12 days"}},
         // An hour set by hand is not turned into "for ever" by an unchanged OK.
         HoldCase{"AnHourByHand", "3600", "", [](auto*) {}, false, nullptr, {}},
         // Nine days and an hour, shown as 9 and kept when confirmed unchanged. Ticked with no days
@@ -242,7 +230,7 @@ INSTANTIATE_TEST_SUITE_P(
                  },
                  false,
                  nullptr,
-                 {"carol"}},
+                 {"carol:8 days"}},
         // A failed write shows both boxes and the worker keeps its ten days.
         HoldCase{"FailedWrite",
                  "864000",
@@ -250,7 +238,7 @@ INSTANTIATE_TEST_SUITE_P(
                  [](auto* d) { typeDays(d, "7"); },
                  true,
                  nullptr,
-                 {"carol"}}),
+                 {"carol:8 days"}}),
     [](const ::testing::TestParamInfo<HoldCase>& info) { return std::string(info.param.name); });
 
 TEST_F(ServerWindow, HidesIntoTheTrayAndALeftClickAloneBringsItBack) {
@@ -278,7 +266,7 @@ TEST_F(ServerWindow, HidesIntoTheTrayAndALeftClickAloneBringsItBack) {
         EXPECT_FALSE(tray.isVisible());
         EXPECT_EQ(window->pos(), where);
     }
-    EXPECT_TRUE(enter("alice")->answersUserList());  // the server went on meanwhile
+    EXPECT_TRUE(enter("alice")->list() != Names{"<no list>"});  // the server went on meanwhile
     // Without a tray, hiding minimises instead, so that the window can come back.
     openWindow();
     QTest::mouseClick(window->hideButton(), Qt::LeftButton);
@@ -299,7 +287,7 @@ TEST_F(ServerWindow, TheShutDownQuestionKeepsEverythingOnCancelAndEndsTheServerO
         emit window->trayIcon().systemTrayIcon().activated(QSystemTrayIcon::Trigger);
         boxes.queueAnswer(IDCANCEL);
         QTest::mouseClick(window->shutDownButton(), Qt::LeftButton);
-        keptOnCancel = window->isVisible() && alice->answersUserList();
+        keptOnCancel = window->isVisible() && alice->list() != Names{"<no list>"};
         boxes.queueAnswer(IDOK);
         QTest::mouseClick(window->shutDownButton(), Qt::LeftButton);
     });
@@ -321,7 +309,7 @@ TEST_F(ServerWindow, AStopSignalWhileADialogIsOpenCancelsItAndEndsTheWindow) {
     const std::string before = contents(ini());
     window = std::make_unique<CServerMainDlg>(*app);
     bool dialogWasOpen = false;
-    whenModal([&](QWidget* modal) {
+    WhenModal<QWidget> onModal([&](QWidget* modal) {
         auto* dialog = qobject_cast<CServerSettingsDlg*>(modal);
         if (dialog == nullptr) return;
         dialogWasOpen = true;
@@ -362,7 +350,7 @@ TEST_F(ServerWindow, TheContextMenuOffersTheAboutBox) {
     QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(5, 5),
                             window->mapToGlobal(QPoint(5, 5)));
     QApplication::sendEvent(window.get(), &event);
-    EXPECT_TRUE(processUntil([&] { return !title.empty(); }));
+    EXPECT_TRUE(pump([&] { return !title.empty(); }));
     timer->stop();
     EXPECT_EQ(entry, "ﾊﾞｰｼﾞｮﾝ情報(Tovis) (&A)...");
     EXPECT_EQ(title, "ﾊﾞｰｼﾞｮﾝ情報 Tovis");

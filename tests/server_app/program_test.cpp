@@ -50,8 +50,8 @@ TEST(WindowedProgram, SigtermAndSigintEndItInOrderDisconnectingEveryClient) {
         WindowedServer server;
         ASSERT_TRUE(server.start(dir.path, {"QT_QPA_PLATFORM=offscreen"}));
         ASSERT_TRUE(waitServerUp(port, 10000)) << contents(server.stderrPath);
-        CRawClient alice;
-        ASSERT_TRUE(alice.enter(port, "alice"));
+        CTestClient alice;
+        ASSERT_TRUE(enter(alice, port, "alice"));
         EXPECT_EQ(server.stop(signal, 8000), 0) << contents(server.stderrPath);
         EXPECT_TRUE(alice.waitClosed(1000));
         // What was accepted is on disk.
