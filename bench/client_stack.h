@@ -36,11 +36,11 @@ struct ClientStack {
     ClientStack(int port, const std::string& mailDir, const char* userName, int newRegistration)
         : dir(mailDir) {
         makeDirectories(dir);
-        sendView.bind(&storage->lock, &storage->slots, &storage->sendStatus);
-        receiveView.bind(&storage->lock, &storage->slots, &storage->receiveStatus);
+        sendView.bind(&storage->lock, &storage->mailSlots, &storage->sendStatus);
+        receiveView.bind(&storage->lock, &storage->mailSlots, &storage->receiveStatus);
         sendParam.connection = &connection;
         sendParam.lock = receiveParam.lock = &storage->lock;
-        sendParam.slots = receiveParam.slots = &storage->slots;
+        sendParam.mailSlots = receiveParam.mailSlots = &storage->mailSlots;
         sendParam.status = &storage->sendStatus;
         receiveParam.status = &storage->receiveStatus;
         sendParam.serverAddress = "127.0.0.1";
