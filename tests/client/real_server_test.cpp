@@ -23,15 +23,6 @@ std::string send(ClientStack& c, const char* body, size_t length) {
     return ask(c, PKT_MAIL, std::string(body, length), PKT_MAIL_RESULT);
 }
 
-// The real server on a free port with its configuration in root/server.
-int startServer(ServerProcess& server, const TempDir& root) {
-    const int port = freePort();
-    EXPECT_TRUE(makeDirectories(root.path + "server"));
-    EXPECT_TRUE(replaceFileAtomically(root.path + "server/Tovis.ini",
-                                      "[SERVER]\nPORT=" + std::to_string(port) + "\n"));
-    EXPECT_TRUE(server.start(root.path + "server") && waitServerUp(port, 10000));
-    return port;
-}
 // Both workers of c started; true once logged in.
 bool logIn(ClientStack& c) {
     return c.startReceive() && c.startSend() &&
@@ -42,9 +33,8 @@ bool logIn(ClientStack& c) {
 
 TEST(RealServer, RegisteredUsersExchangeMailAndTheReadNoticeComesBack) {
     CScriptedMessageBoxes boxes;
-    TempDir root;
-    ServerProcess server;
-    const int port = startServer(server, root);
+    RunningServer server;
+    const int port = server.port;
     // Alice has just set up: she registers after the log-in. Bob's unknown name is refused, then
     // registered.
     ClientStack alice(port, "alice", 1), bob(port, "bob");
@@ -83,8 +73,8 @@ TEST(RealServer, TwoProgramsSharingAMailDirectoryEachKeepEveryBroadcast) {
     constexpr int BROADCASTS = 120;
     CScriptedMessageBoxes boxes;
     TempDir root;
-    ServerProcess server;
-    const int port = startServer(server, root);
+    RunningServer server;
+    const int port = server.port;
     const std::string mail = root.path + "mail/";
     ASSERT_TRUE(makeDirectories(mail));
     const Names users = {"ann", "ben"};

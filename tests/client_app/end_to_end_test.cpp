@@ -17,25 +17,6 @@
 namespace tovi::test {
 namespace {
 
-struct Server {
-    TempDir dir;
-    int port = freePort();
-    std::unique_ptr<ServerProcess> process;
-    Server() {
-        EXPECT_TRUE(replaceFileAtomically(dir.file("Tovis.ini"),
-                                          "[SERVER]\nPORT=" + std::to_string(port) + "\n"));
-        start();
-    }
-    void start() {
-        process = std::make_unique<ServerProcess>();
-        EXPECT_TRUE(process->start(dir.path) && waitServerUp(port, 10000));
-    }
-    void stop() {
-        ::kill(process->pid, SIGTERM);
-        EXPECT_EQ(process->wait(10000), 0);
-    }
-};
-
 // Writes one message through the destination and compose dialogs. member: the user for a
 // one-user send; group: the group to choose (empty: the preselected own group).
 void writeMail(ClientWindow& from, const char* sendType, const QString& member,
@@ -91,7 +72,7 @@ std::string fileText(const std::string& path) { return contents(path).substr(56)
 
 TEST(EndToEnd, AFreshConfigurationGoesThroughRegistrationToTheMainWindow) {
     CScriptedMessageBoxes boxes;  // "create the directory?" is answered OK
-    Server server;
+    RunningServer server;
     TempDir config;
     const std::string mailDir = config.path + "mail/";
     qtApp();
@@ -139,7 +120,7 @@ TEST(EndToEnd, AFreshConfigurationGoesThroughRegistrationToTheMainWindow) {
 
 TEST(EndToEnd, AfterTheServerRestartsTheClientLogsInAgainByItself) {
     CScriptedMessageBoxes boxes;
-    Server server;
+    RunningServer server;
     TempDir dir;
     ClientWindow alice(dir.path, server.port, "alice", "sales");
     ASSERT_TRUE(alice.loggedIn());
@@ -152,7 +133,7 @@ TEST(EndToEnd, AfterTheServerRestartsTheClientLogsInAgainByItself) {
 
 TEST(EndToEnd, HeldMailReadNoticesAQuotedReplyGroupAndEveryone) {
     CScriptedMessageBoxes boxes;
-    Server server;
+    RunningServer server;
     TempDir a, b;
     ClientWindow alice(a.path, server.port, "alice", "sales");
     ClientWindow bob(b.path, server.port, "bob", "sales");

@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -145,6 +146,27 @@ struct ServerProcess {
     ~ServerProcess() {
         if (pid > 0 && ::kill(pid, SIGTERM) == 0 && wait(5000) == -1 && ::kill(pid, SIGKILL) == 0)
             ::waitpid(pid, nullptr, 0);
+    }
+};
+
+// The real server on a free port of 127.0.0.1, its files in a directory of its own; start() waits
+// until it answers, stop() ends it with SIGTERM and expects a clean exit.
+struct RunningServer {
+    TempDir dir;
+    int port = freePort();
+    std::unique_ptr<ServerProcess> process;
+    RunningServer() {
+        EXPECT_TRUE(replaceFileAtomically(dir.file("Tovis.ini"),
+                                          "[SERVER]\nPORT=" + std::to_string(port) + "\n"));
+        start();
+    }
+    void start() {
+        process = std::make_unique<ServerProcess>();
+        EXPECT_TRUE(process->start(dir.path) && waitServerUp(port, 10000));
+    }
+    void stop() {
+        ::kill(process->pid, SIGTERM);
+        EXPECT_EQ(process->wait(10000), 0);
     }
 };
 
