@@ -23,7 +23,6 @@
 #include "client/dialogs/client_settings.h"
 #include "client/dialogs/compose_dlg.h"
 #include "client/dialogs/compose_text.h"
-#include "client/dialogs/dialog_units.h"
 #include "client/dialogs/mail_view_dlg.h"
 #include "client/dialogs/send_target_dlg.h"
 #include "client/dialogs/wait_dlg.h"
@@ -32,6 +31,7 @@
 #include "platform/file.h"
 #include "protocol/packets.h"
 #include "ui/message_boxes.h"
+#include "ui/qt/dialog_units.h"
 #include "ui/qt/qt_message_boxes.h"
 #include "ui/qt/tray_icon.h"
 

@@ -13,6 +13,7 @@
 
 #include "client/app/client_app.h"
 #include "platform/config_dir.h"
+#include "platform/display_check.h"
 #include "ui/qt/qt_message_boxes.h"
 
 namespace {
@@ -39,22 +40,6 @@ void printUsage(FILE* out) {
         out);
 }
 
-bool haveDisplay() {
-    const char* platform = std::getenv("QT_QPA_PLATFORM");
-    if (platform != nullptr && *platform != '\0') return true;
-    const char* wayland = std::getenv("WAYLAND_DISPLAY");
-    if (wayland != nullptr && *wayland != '\0') return true;
-    const char* x11 = std::getenv("DISPLAY");
-    if (x11 == nullptr || *x11 == '\0') return false;
-    // A local display ":N" has its socket; without it the window system would end the program
-    // with a crash instead of a message.
-    if (x11[0] == ':') {
-        const std::string number(x11 + 1, std::strcspn(x11 + 1, "."));
-        return ::access(("/tmp/.X11-unix/X" + number).c_str(), F_OK) == 0;
-    }
-    return true;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -79,9 +64,9 @@ int main(int argc, char** argv) {
             return 2;
         }
     }
-    if (!haveDisplay()) {
-        std::fputs("tovic: no display to open the window on (DISPLAY or WAYLAND_DISPLAY)\n",
-                   stderr);
+    std::string why;
+    if (!tovi::displayAvailable(why)) {
+        std::fprintf(stderr, "tovic: %s: the client needs a desktop\n", why.c_str());
         return 2;
     }
 

@@ -6,7 +6,7 @@
 #include <algorithm>
 
 #include "client/dialogs/dialog_texts.h"
-#include "client/dialogs/dialog_units.h"
+#include "ui/qt/dialog_units.h"
 #include "ui/qt/tray_icon.h"
 
 namespace tovi {

@@ -8,9 +8,9 @@
 #include "client/dialogs/cp932_line_edit.h"
 #include "client/dialogs/cp932_text_edit.h"
 #include "client/dialogs/dialog_texts.h"
-#include "client/dialogs/dialog_units.h"
 #include "platform/cp932.h"
 #include "ui/message_boxes.h"
+#include "ui/qt/dialog_units.h"
 
 namespace tovi {
 

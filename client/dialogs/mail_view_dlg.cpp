@@ -13,10 +13,10 @@
 
 #include "client/dialogs/client_settings.h"
 #include "client/dialogs/dialog_texts.h"
-#include "client/dialogs/dialog_units.h"
 #include "client/dialogs/mail_view_text.h"
 #include "platform/cp932.h"
 #include "ui/message_boxes.h"
+#include "ui/qt/dialog_units.h"
 
 namespace tovi {
 

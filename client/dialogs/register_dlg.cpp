@@ -7,8 +7,8 @@
 
 #include "client/dialogs/cp932_line_edit.h"
 #include "client/dialogs/dialog_texts.h"
-#include "client/dialogs/dialog_units.h"
 #include "ui/message_boxes.h"
+#include "ui/qt/dialog_units.h"
 
 namespace tovi {
 

@@ -9,9 +9,9 @@
 #include <QRadioButton>
 
 #include "client/dialogs/dialog_texts.h"
-#include "client/dialogs/dialog_units.h"
 #include "protocol/packets.h"
 #include "ui/message_boxes.h"
+#include "ui/qt/dialog_units.h"
 
 namespace tovi {
 

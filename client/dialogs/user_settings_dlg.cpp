@@ -6,8 +6,8 @@
 
 #include "client/dialogs/cp932_line_edit.h"
 #include "client/dialogs/dialog_texts.h"
-#include "client/dialogs/dialog_units.h"
 #include "client/dialogs/user_settings_rules.h"
+#include "ui/qt/dialog_units.h"
 
 namespace tovi {
 

@@ -7,8 +7,8 @@
 
 #include "client/connection/packet_mailbox.h"
 #include "client/dialogs/dialog_texts.h"
-#include "client/dialogs/dialog_units.h"
 #include "protocol/packets.h"
+#include "ui/qt/dialog_units.h"
 
 namespace tovi {
 

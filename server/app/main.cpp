@@ -6,6 +6,7 @@
 #include <string>
 
 #include "platform/config_dir.h"
+#include "platform/display_check.h"
 #include "server/app/headless_server.h"
 #ifdef TOVI_SERVER_WINDOW
 #include "server/app/windowed_server.h"
@@ -58,7 +59,7 @@ int main(int argc, char** argv) {
     if (!headless) {
 #ifdef TOVI_SERVER_WINDOW
         std::string why;
-        if (!tovi::CWindowedServer::displayAvailable(why)) {
+        if (!tovi::displayAvailable(why)) {
             std::fprintf(stderr,
                          "tovis: %s; to run the server without a window: tovis --headless\n",
                          why.c_str());

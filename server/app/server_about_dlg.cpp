@@ -3,8 +3,8 @@
 #include <QLabel>
 #include <QPushButton>
 
-#include "server/app/dialog_units.h"
 #include "server/app/server_main_dlg.h"
+#include "ui/qt/dialog_units.h"
 
 namespace tovi {
 

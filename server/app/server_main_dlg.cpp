@@ -9,12 +9,12 @@
 #include <QPushButton>
 
 #include "platform/cp932.h"
-#include "server/app/dialog_units.h"
 #include "server/app/hold_period.h"
 #include "server/app/server_about_dlg.h"
 #include "server/app/server_app.h"
 #include "server/app/server_settings_dlg.h"
 #include "ui/message_boxes.h"
+#include "ui/qt/dialog_units.h"
 
 namespace tovi {
 

@@ -6,7 +6,7 @@
 #include <QPushButton>
 #include <QRegularExpressionValidator>
 
-#include "server/app/dialog_units.h"
+#include "ui/qt/dialog_units.h"
 
 namespace tovi {
 

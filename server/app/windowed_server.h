@@ -19,10 +19,6 @@ class CWindowedServer {
     explicit CWindowedServer(std::string configDirectory)
         : m_configDirectory(std::move(configDirectory)) {}
 
-    // Whether a window can be shown: a platform chosen by QT_QPA_PLATFORM, a Wayland socket, or
-    // an X display whose socket accepts a connection. When not, why says what is missing.
-    static bool displayAvailable(std::string& why);
-
     // Blocks SIGINT and SIGTERM for the whole process; call before any thread is started, so
     // that run() receives them.
     static void blockStopSignals();

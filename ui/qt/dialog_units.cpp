@@ -1,4 +1,4 @@
-#include "client/dialogs/dialog_units.h"
+#include "ui/qt/dialog_units.h"
 
 #include <QApplication>
 #include <QFontDatabase>
