@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "fuzz/fuzz_scratch.h"
 #include "platform/file.h"
 #include "server/core/frame_assembler.h"
 #include "server/core/request_handler.h"
@@ -35,27 +36,11 @@ class Output : public CConnectionOutput {
     void scheduleHandOver(int, const char*, int64_t) override {}
 };
 
-std::string directory() {
-    static std::string dir = [] {
-        // scripts/fuzz.sh names a scratch directory; otherwise a memory-backed one when there is
-        // such a place (the files are synced on every write).
-        if (const char* given = std::getenv("TOVI_FUZZ_DIR")) {
-            makeDirectories(given);
-            return std::string(given) + "/";
-        }
-        char shm[] = "/dev/shm/tovi-fuzz-XXXXXX";
-        char tmp[] = "/tmp/tovi-fuzz-XXXXXX";
-        const char* made = ::mkdtemp(shm);
-        return std::string(made != nullptr ? made : ::mkdtemp(tmp)) + "/";
-    }();
-    return dir;
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size == 0) return 0;
-    const std::string dir = directory();
+    const std::string& dir = fuzzScratchDirectory();
     removeFile(dir + "TovisUser.dat");
     removeFile(dir + "TovisBackMail.dat");
     CUserTable users(dir + "TovisUser.dat");

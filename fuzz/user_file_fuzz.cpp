@@ -7,24 +7,14 @@
 #include <cstring>
 #include <string>
 
+#include "fuzz/fuzz_scratch.h"
 #include "platform/file.h"
 #include "server/core/user_table.h"
 
 using namespace tovi;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static const std::string dir = [] {
-        // scripts/fuzz.sh names a scratch directory; otherwise a memory-backed one when there is
-        // such a place (the files are synced on every write).
-        if (const char* given = std::getenv("TOVI_FUZZ_DIR")) {
-            makeDirectories(given);
-            return std::string(given) + "/";
-        }
-        char shm[] = "/dev/shm/tovi-fuzz-XXXXXX";
-        char tmp[] = "/tmp/tovi-fuzz-XXXXXX";
-        const char* made = ::mkdtemp(shm);
-        return std::string(made != nullptr ? made : ::mkdtemp(tmp)) + "/";
-    }();
+    const std::string& dir = fuzzScratchDirectory();
     const std::string path = dir + "TovisUser.dat";
     removeFile(path + ".damaged");
     const std::string input(reinterpret_cast<const char*>(data), size);
