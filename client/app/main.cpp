@@ -7,11 +7,11 @@
 #include <QSocketNotifier>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <string>
 
 #include "client/app/client_app.h"
+#include "platform/command_line.h"
 #include "platform/config_dir.h"
 #include "platform/display_check.h"
 #include "ui/qt/qt_message_boxes.h"
@@ -43,34 +43,16 @@ void printUsage(FILE* out) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::string configOption;
-    for (int i = 1; i < argc; ++i) {
-        const char* arg = argv[i];
-        if (std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0) {
-            printUsage(stdout);
-            return 0;
-        }
-        if (std::strcmp(arg, "--version") == 0) {
-            std::printf("tovic %s\n", TOVI_VERSION);
-            return 0;
-        }
-        if (std::strcmp(arg, "--config-dir") == 0 && i + 1 < argc) {
-            configOption = argv[++i];
-        } else if (std::strncmp(arg, "--config-dir=", 13) == 0) {
-            configOption = arg + 13;
-        } else {
-            std::fprintf(stderr, "tovic: unknown option '%s'\n", arg);
-            printUsage(stderr);
-            return 2;
-        }
-    }
+    tovi::CommandLine options;
+    const int exitCode = tovi::parseCommandLine(argc, argv, "tovic", false, printUsage, options);
+    if (exitCode >= 0) return exitCode;
     std::string why;
     if (!tovi::displayAvailable(why)) {
         std::fprintf(stderr, "tovic: %s: the client needs a desktop\n", why.c_str());
         return 2;
     }
 
-    std::string dir = tovi::configDirectory(configOption);
+    std::string dir = tovi::configDirectory(options.configDir);
     std::error_code ec;
     std::filesystem::path absolute = std::filesystem::absolute(dir, ec);
     if (!ec) dir = absolute.lexically_normal().string();

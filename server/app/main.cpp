@@ -1,10 +1,10 @@
 // tovis: the Tovi server. `tovis [--config-dir DIR]` runs it with its window,
 // `tovis --headless [--config-dir DIR]` without one.
 #include <cstdio>
-#include <cstring>
 #include <filesystem>
 #include <string>
 
+#include "platform/command_line.h"
 #include "platform/config_dir.h"
 #include "platform/display_check.h"
 #include "server/app/headless_server.h"
@@ -32,31 +32,10 @@ void printUsage(FILE* out) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    bool headless = false;
-    std::string configOption;
-    for (int i = 1; i < argc; ++i) {
-        const char* arg = argv[i];
-        if (std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0) {
-            printUsage(stdout);
-            return 0;
-        }
-        if (std::strcmp(arg, "--version") == 0) {
-            std::printf("tovis %s\n", TOVI_VERSION);
-            return 0;
-        }
-        if (std::strcmp(arg, "--headless") == 0) {
-            headless = true;
-        } else if (std::strcmp(arg, "--config-dir") == 0 && i + 1 < argc) {
-            configOption = argv[++i];
-        } else if (std::strncmp(arg, "--config-dir=", 13) == 0) {
-            configOption = arg + 13;
-        } else {
-            std::fprintf(stderr, "tovis: unknown option '%s'\n", arg);
-            printUsage(stderr);
-            return 2;
-        }
-    }
-    if (!headless) {
+    tovi::CommandLine options;
+    const int exitCode = tovi::parseCommandLine(argc, argv, "tovis", true, printUsage, options);
+    if (exitCode >= 0) return exitCode;
+    if (!options.headless) {
 #ifdef TOVI_SERVER_WINDOW
         std::string why;
         if (!tovi::displayAvailable(why)) {
@@ -74,7 +53,7 @@ int main(int argc, char** argv) {
 #endif
     }
 
-    std::string dir = tovi::configDirectory(configOption);
+    std::string dir = tovi::configDirectory(options.configDir);
     std::error_code ec;
     std::filesystem::path absolute = std::filesystem::absolute(dir, ec);
     if (!ec) dir = absolute.lexically_normal().string();
@@ -85,7 +64,7 @@ int main(int argc, char** argv) {
         return 1;
     }
 #ifdef TOVI_SERVER_WINDOW
-    if (!headless) return tovi::CWindowedServer(dir).run(argc, argv);
+    if (!options.headless) return tovi::CWindowedServer(dir).run(argc, argv);
 #endif
     return tovi::CHeadlessServer(dir).run();
 }
