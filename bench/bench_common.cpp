@@ -301,7 +301,7 @@ bool measureEchoRoundTrips(int warmup, int samples, size_t messageSize, int maxS
         error = "the echo server could not listen";
         return false;
     }
-    CBsClientSocket client(SocketRole::CLIENT);
+    CBsClientSocket client;
     if (!client.Connect("127.0.0.1", echo.port())) {
         error = "could not connect to the echo server";
         echo.stop();

@@ -49,7 +49,7 @@ class CRawClient {
     CBsClientSocket& socket() { return m_socket; }
 
   private:
-    CBsClientSocket m_socket{SocketRole::CLIENT};
+    CBsClientSocket m_socket;
     char m_header[8] = {};
 };
 

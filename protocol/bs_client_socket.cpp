@@ -7,35 +7,30 @@
 
 namespace tovi {
 
-CBsClientSocket::CBsClientSocket(SocketRole role) : m_role(role) {}
-
 CBsClientSocket::~CBsClientSocket() {
     Close();
     std::free(m_readBuffer);
 }
 
 int CBsClientSocket::Connect(const char* host, int port) {
-    std::strncpy(m_host, host ? host : "", HOST_FIELD_SIZE - 1);
-    m_host[HOST_FIELD_SIZE - 1] = '\0';
-    m_port = port;
-    if (m_attached) Close();
-    if (!m_socket.connect(m_host, static_cast<uint16_t>(port))) return 0;
-    m_inPos = m_inEnd = 0;
-    m_outLen = 0;
-    m_attached = 1;
-    m_connected = 1;
-    m_pending = 0;
+    char kept[HOST_FIELD_SIZE] = {};
+    std::strncpy(kept, host ? host : "", HOST_FIELD_SIZE - 1);
+    if (m_connected) Close();
+    if (!m_socket.connect(kept, static_cast<uint16_t>(port))) return 0;
+    opened();
     return 1;
 }
 
-int CBsClientSocket::Attach(CTcpSocket&& accepted) {
-    m_socket = std::move(accepted);
+int CBsClientSocket::Attach(CTcpSocket&& connected) {
+    m_socket = std::move(connected);
+    opened();
+    return 1;
+}
+
+void CBsClientSocket::opened() {
     m_inPos = m_inEnd = 0;
     m_outLen = 0;
-    m_attached = 1;
     m_connected = 1;
-    m_pending = 0;
-    return 1;
 }
 
 // One read of the socket into the empty reader, after waiting for readiness at most waitMs
@@ -59,20 +54,8 @@ bool CBsClientSocket::fillReader(int waitMs, bool& endOfStream) {
 }
 
 char* CBsClientSocket::Read(unsigned& count, int timeout) {
-    if (!m_attached) return nullptr;
+    if (!m_connected) return nullptr;
     if (count > MAX_READ_COUNT) return nullptr;
-
-    if (m_role == SocketRole::SERVER && !HasPending()) {
-        if (timeout < 0 || !m_attached) return nullptr;
-        int64_t until = monotonicMs() + static_cast<int64_t>(timeout) * 1000;
-        for (;;) {
-            int64_t left = until - monotonicMs();
-            if (left <= 0) return nullptr;
-            if (m_socket.waitReadable(static_cast<int>(left)) < 0) return nullptr;
-            if (HasPending()) break;
-            if (!m_attached) return nullptr;
-        }
-    }
 
     if (m_readBuffer == nullptr || m_readCapacity < count) {
         char* grown = static_cast<char*>(std::realloc(m_readBuffer, size_t(count) + 1));
@@ -106,28 +89,27 @@ char* CBsClientSocket::Read(unsigned& count, int timeout) {
         }
     }
     m_readBuffer[count] = '\0';
-    if (!m_attached) return nullptr;
-    m_pending = m_inPos < m_inEnd ? 1 : 0;
+    if (!m_connected) return nullptr;
     count = got;
     return m_readBuffer;
 }
 
 bool CBsClientSocket::flushWriter() {
     if (m_outLen == 0) return true;
-    bool ok = m_socket.writeAll(m_out, m_outLen, m_writeTimeoutMs);
+    bool ok = m_socket.writeAll(m_out, m_outLen, WRITE_TIMEOUT_MS);
     m_outLen = 0;
     return ok;
 }
 
 int CBsClientSocket::Queue(const void* bytes, unsigned length) {
-    if (!m_attached) return 0;
+    if (!m_connected) return 0;
     if (m_outLen + length > STREAM_BUFFER_SIZE) {
         if (!flushWriter()) {
             Close();
             return 0;
         }
         if (length > STREAM_BUFFER_SIZE) {
-            if (!m_socket.writeAll(bytes, length, m_writeTimeoutMs)) {
+            if (!m_socket.writeAll(bytes, length, WRITE_TIMEOUT_MS)) {
                 Close();
                 return 0;
             }
@@ -140,7 +122,7 @@ int CBsClientSocket::Queue(const void* bytes, unsigned length) {
 }
 
 int CBsClientSocket::Flush() {
-    if (!m_attached) return 0;
+    if (!m_connected) return 0;
     if (!flushWriter()) {
         Close();
         return 0;
@@ -149,13 +131,13 @@ int CBsClientSocket::Flush() {
 }
 
 int CBsClientSocket::Write(const void* bytes, unsigned length) {
-    if (!m_attached) return 0;
+    if (!m_connected) return 0;
     if (m_outLen > 0 && m_outLen + length <= STREAM_BUFFER_SIZE) {
         std::memcpy(m_out + m_outLen, bytes, length);
         m_outLen += length;
         return Flush();
     }
-    if (!flushWriter() || !m_socket.writeAll(bytes, length, m_writeTimeoutMs)) {
+    if (!flushWriter() || !m_socket.writeAll(bytes, length, WRITE_TIMEOUT_MS)) {
         Close();
         return 0;
     }
@@ -163,50 +145,25 @@ int CBsClientSocket::Write(const void* bytes, unsigned length) {
 }
 
 int CBsClientSocket::HasPending() {
-    if (!m_attached) return 0;
+    if (!m_connected) return 0;
     if (m_inPos < m_inEnd) return 1;
     long n = m_socket.readSome(m_in, STREAM_BUFFER_SIZE);
     if (n > 0) {
         m_inPos = 0;
         m_inEnd = static_cast<size_t>(n);
-        m_pending = 1;
         return 1;
     }
-    if (n != CTcpSocket::READ_WOULD_BLOCK) {
-        // The peer closed (or the connection broke): what the close notification does.
-        Close();
-        return 0;
-    }
-    m_pending = 0;
+    // The peer closed (or the connection broke): what the close notification does.
+    if (n != CTcpSocket::READ_WOULD_BLOCK) Close();
     return 0;
 }
 
-long CBsClientSocket::ReadAvailable(char* dest, size_t max) {
-    if (!m_attached) return -1;
-    if (max == 0) return 0;
-    if (m_inPos < m_inEnd) {
-        size_t take = std::min(m_inEnd - m_inPos, max);
-        std::memcpy(dest, m_in + m_inPos, take);
-        m_inPos += take;
-        m_pending = m_inPos < m_inEnd ? 1 : 0;
-        return static_cast<long>(take);
-    }
-    long n = m_socket.readSome(dest, max);
-    if (n > 0) return n;
-    if (n == CTcpSocket::READ_WOULD_BLOCK) return 0;
-    Close();
-    return -1;
-}
-
 void CBsClientSocket::Close() {
-    if (m_socket.isOpen() && m_attached) m_socket.shutdownSend();
+    if (m_socket.isOpen() && m_connected) m_socket.shutdownSend();
     m_socket.close();
     m_inPos = m_inEnd = 0;
     m_outLen = 0;
-    m_pending = 0;
     m_connected = 0;
-    m_attached = 0;
-    if (m_role == SocketRole::SERVER) m_closed = 1;
 }
 
 void CBsClientSocket::Interrupt() { m_socket.interrupt(); }

@@ -82,13 +82,6 @@ bool parseResult(const char* body, size_t length, ResultBody& out) {
     return true;
 }
 
-bool parseLogin(const char* body, size_t length, char* name) {
-    if (length > LOGIN_BODY_SIZE) return false;
-    std::memset(name, 0, NAME_BUFFER_SIZE);
-    std::memcpy(name, body, length);
-    return true;
-}
-
 bool parseNamePair(const char* body, size_t length, NamePair& out) {
     if (length != REGISTER_BODY_SIZE) return false;
     getName(body, out.name);

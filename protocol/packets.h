@@ -101,7 +101,7 @@ constexpr size_t MAIL_ROUTING_HEADER_SIZE = 44;  // send type, user, group
 constexpr size_t MAIL_HEADER_SIZE = 72;          // ... kind, sender, token
 constexpr size_t MAX_MAIL_BODY = 19800;
 constexpr size_t MAX_PAYLOAD = MAX_MAIL_BODY - MAIL_ROUTING_HEADER_SIZE;  // 19756
-constexpr size_t DELIVERY_HEADER_SIZE = 32;  // time, kind, sender, token
+constexpr size_t DELIVERY_HEADER_SIZE = 32;            // time, kind, sender, token
 constexpr size_t MAX_DELIVERY_BODY = 4 + MAX_PAYLOAD;  // 19760
 constexpr size_t PACKET_BUFFER_SIZE = 20000;
 
@@ -179,7 +179,6 @@ struct Delivery {  // PKT_MAIL from the server
 };
 
 bool parseResult(const char* body, size_t length, ResultBody& out);
-bool parseLogin(const char* body, size_t length, char* name);  // name: 21 bytes
 bool parseNamePair(const char* body, size_t length, NamePair& out);
 bool parseUserListRequest(const char* body, size_t length, UserListRequest& out);
 // Record i of a PKT_USERLIST body; false when the body has no record i.

@@ -42,7 +42,7 @@ CConnectionControl::CConnectionControl(CClientSettings& settings, CConnectionHos
     : m_settings(settings),
       m_host(host),
       m_storage(std::make_unique<CMailboxStorage>()),
-      m_connection(std::make_unique<CBsClientSocket>(SocketRole::CLIENT)),
+      m_connection(std::make_unique<CBsClientSocket>()),
       m_sendView(std::make_unique<CPacketMailbox>()),
       m_receiveView(std::make_unique<CPacketMailbox>()) {}
 

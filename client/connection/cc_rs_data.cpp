@@ -147,7 +147,7 @@ bool CcRsData::onIdle() {
 }
 
 void CcRsData::waitForWork(int timeoutMs) {
-    const int fds[4] = {wakeFd(), m_connection.isAttached() ? m_connection.fd() : -1,
+    const int fds[4] = {wakeFd(), m_connection.isConnected() ? m_connection.fd() : -1,
                         m_slotSignal.fd(), m_cancel.fd()};
     waitForActivity(fds, 4, timeoutMs);
 }
@@ -240,7 +240,7 @@ bool CcRsData::receiveReply(int32_t expectedType, int waitSeconds, ResultBody& r
             for (;;) {
                 if (finished()) return false;
                 // The server closed the connection: no answer can come any more.
-                if (!m_connection.isAttached()) {
+                if (!m_connection.isConnected()) {
                     endWith(ST_RECV_FAILED);
                     return false;
                 }

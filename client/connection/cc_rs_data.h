@@ -115,7 +115,7 @@ class CcRsData : public CWorkerThread {
     CPacketMailbox m_mailbox;
     // Guards m_connection between this thread taking a new socket and a stop interrupting it.
     std::mutex m_connectionLock;
-    CBsClientSocket m_connection{SocketRole::CLIENT};
+    CBsClientSocket m_connection;
     std::atomic<bool> m_connectedFlag{false};
     CActivitySignal m_cancel;
     int m_active = 0;
