@@ -2,15 +2,15 @@
 
 namespace tovi {
 
-void putName(char* field, const char* name) {
-    size_t n = name ? strnlen(name, NAME_FIELD_SIZE) : 0;
-    std::memcpy(field, name, n);
-    std::memset(field + n, 0, NAME_FIELD_SIZE - n);
+void putName(char* field, const char* name, size_t size) {
+    size_t n = name ? strnlen(name, size) : 0;
+    if (n > 0) std::memcpy(field, name, n);
+    std::memset(field + n, 0, size - n);
 }
 
-void getName(const char* field, char* out) {
-    std::memcpy(out, field, NAME_FIELD_SIZE);
-    out[NAME_FIELD_SIZE] = '\0';
+void getName(const char* field, char* out, size_t size) {
+    std::memcpy(out, field, size);
+    out[size] = '\0';
 }
 
 size_t putFrameHeader(char* dst, int32_t type, int32_t length) {

@@ -119,10 +119,10 @@ inline int32_t getInt32(const char* p) {
                                 (uint32_t(b[3]) << 24));
 }
 
-// Writes name (NUL-terminated, at most 20 bytes taken) as a 20-byte NUL-padded field.
-void putName(char* field, const char* name);
-// Copies a 20-byte field into out (21 bytes) and terminates it.
-void getName(const char* field, char* out);
+// Writes name (NUL-terminated, at most size bytes taken) as a size-byte NUL-padded field.
+void putName(char* field, const char* name, size_t size = NAME_FIELD_SIZE);
+// Copies a size-byte field into out (size + 1 bytes) and terminates it.
+void getName(const char* field, char* out, size_t size = NAME_FIELD_SIZE);
 // Byte-for-byte, case-sensitive comparison of two NUL-terminated names.
 inline bool sameName(const char* a, const char* b) { return std::strcmp(a, b) == 0; }
 

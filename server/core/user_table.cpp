@@ -9,19 +9,6 @@ namespace tovi {
 
 namespace {
 
-// Copies a NUL-terminated text into a fixed field of size bytes (NUL-padded, none when full).
-void putField(char* field, size_t size, const char* text) {
-    size_t n = strnlen(text, size);
-    std::memcpy(field, text, n);
-    std::memset(field + n, 0, size - n);
-}
-
-// Copies a fixed field of size bytes into out (size + 1 bytes) and terminates it.
-void getField(const char* field, size_t size, char* out) {
-    std::memcpy(out, field, size);
-    out[size] = '\0';
-}
-
 void copyName(char* dst, const char* src) {
     std::strncpy(dst, src, NAME_FIELD_SIZE);
     dst[NAME_FIELD_SIZE] = '\0';
@@ -165,9 +152,9 @@ bool CUserTable::addRecords(const std::string& data) {
     char address[ADDRESS_FIELD_SIZE + 1];
     for (size_t off = 0; off + FILE_RECORD_SIZE <= data.size(); off += FILE_RECORD_SIZE) {
         const char* r = data.data() + off;
-        getField(r, NAME_FIELD_SIZE, name);
-        getField(r + 20, NAME_FIELD_SIZE, group);
-        getField(r + 40, ADDRESS_FIELD_SIZE, address);
+        getName(r, name);
+        getName(r + 20, group);
+        getName(r + 40, address, ADDRESS_FIELD_SIZE);
         if (add(name, address, group, -1, false) != ADD_DONE) return false;
     }
     return true;
@@ -216,9 +203,9 @@ bool CUserTable::save() {
     for (const UserEntry& e : m_entries) {
         if (!e.inUse) continue;
         char* r = data + n;
-        putField(r, NAME_FIELD_SIZE, e.name);
-        putField(r + 20, NAME_FIELD_SIZE, e.group);
-        putField(r + 40, ADDRESS_FIELD_SIZE, e.address);
+        putName(r, e.name);
+        putName(r + 20, e.group);
+        putName(r + 40, e.address, ADDRESS_FIELD_SIZE);
         n += FILE_RECORD_SIZE;
     }
     return replaceFileAtomically(m_path, std::string(data, n), "x");
