@@ -14,7 +14,6 @@
 #include <thread>
 
 #include "bench/bench_common.h"
-#include "bench/client_stack.h"
 #include "bench/raw_client.h"
 #include "bench/server_process.h"
 #include "client/connection/cc_rec_mess.h"
@@ -24,12 +23,23 @@
 #include "platform/file.h"
 #include "platform/tcp_socket.h"
 #include "protocol/packets.h"
+#include "tests/support/client_stack.h"
 
 using namespace tovi;
 
 static const char* BENCH = "client_burst";
 
 namespace {
+
+// Microseconds from t0 until count mails of the client are on disk; -1 after timeoutMs.
+double waitForMails(const test::ClientStack& client, size_t count, int64_t t0, int timeoutMs) {
+    const int64_t until = monotonicMs() + timeoutMs;
+    while (client.received().size() < count) {
+        if (monotonicMs() > until) return -1;
+        sleepMs(1);
+    }
+    return double(benchMicros() - t0);
+}
 
 std::string deliveryFrame(int i) {
     std::string text = "[Subject]:_[burst " + std::to_string(i) + "]_" + std::string(200, 'b');
@@ -76,14 +86,15 @@ double fakeServerBurst(int count, std::string& error) {
     });
     double micros = -1;
     {
-        ClientStack client(listener.localPort(), root + "/mail/", "burst", 0);
-        if (!client.loggedIn(5000)) {
+        test::ClientStack client(listener.localPort(), root + "/mail/", "burst", 0, "bench");
+        if (!client.start() || !client.loggedIn(5000)) {
             error = "no log-in with the fake server";
         } else {
             for (int i = 0; i < 5000 && wroteAt.load() == 0; ++i) sleepMs(1);
-            micros = client.waitForMails(static_cast<size_t>(count), wroteAt.load(), 60000);
+            micros = waitForMails(client, static_cast<size_t>(count), wroteAt.load(), 60000);
             if (micros < 0) error = "not every delivery was stored";
         }
+        client.stop();
     }
     fake.join();
     removeTree(root);
@@ -105,8 +116,8 @@ int main(int argc, char** argv) {
         return benchFailure(BENCH, error, &server);
     double realMicros = -1;
     {
-        ClientStack client(server.port(), server.directory() + "/mail/", "burst", 1);
-        if (!client.loggedIn(5000))
+        test::ClientStack client(server.port(), server.directory() + "/mail/", "burst", 1, "bench");
+        if (!client.start() || !client.loggedIn(5000))
             return benchFailure(BENCH, "the client did not log in", &server);
         CRawClient sender;
         if (!sender.connect(server.port()) || !sender.registerNew("sender", "bench", error))
@@ -118,8 +129,9 @@ int main(int argc, char** argv) {
         const int64_t t0 = benchMicros();
         for (int i = 0; i < count; ++i) sender.queuePacket(PKT_MAIL, body, length);
         if (!sender.flush()) return benchFailure(BENCH, "raw sender could not write", &server);
-        realMicros = client.waitForMails(static_cast<size_t>(count), t0, 60000);
+        realMicros = waitForMails(client, static_cast<size_t>(count), t0, 60000);
         if (realMicros < 0) return benchFailure(BENCH, "not every mail was stored", &server);
+        client.stop();
     }
 
     printFigure("fake server burst, write to last file", fakeMicros / 1000.0, "ms", {}, -1);

@@ -12,12 +12,12 @@
 #include <string>
 
 #include "bench/bench_common.h"
-#include "bench/client_stack.h"
 #include "bench/raw_client.h"
 #include "bench/server_process.h"
 #include "platform/clock.h"
 #include "platform/file.h"
 #include "protocol/packets.h"
+#include "tests/support/client_stack.h"
 
 using namespace tovi;
 
@@ -40,12 +40,12 @@ int main(int argc, char** argv) {
     if (!server.start(CServerProcess::findBinary(argc, argv), error))
         return benchFailure(BENCH, error, &server);
     const std::string mailDir = server.directory() + "/mail/";
-    auto client = std::make_unique<ClientStack>(server.port(), mailDir, "idler", 1);
-    if (!client->loggedIn(10000))
-        return benchFailure(BENCH,
-                            "the client did not log in, status " +
-                                std::to_string(client->sendView.getStatus()),
-                            &server);
+    auto client = std::make_unique<test::ClientStack>(server.port(), mailDir, "idler", 1, "bench");
+    if (!client->start() || !client->loggedIn(10000))
+        return benchFailure(
+            BENCH,
+            "the client did not log in, status " + std::to_string(client->sendView.getStatus()),
+            &server);
 
     sleepMs(500);
     const double cpu0 = cpuSecondsOfThisProcess();
@@ -66,13 +66,14 @@ int main(int argc, char** argv) {
                                   text.data(), text.size());
         if (other.sendPacket(PKT_MAIL, body, length)) {
             for (int i = 0; i < 1000 && !delivered; ++i) {
-                delivered = receivedMails(mailDir) == 1;
+                delivered = client->received().size() == 1;
                 if (!delivered) sleepMs(5);
             }
         }
     }
 
-    client.reset();  // both workers stopped in order
+    client->stop();  // both workers stopped in order
+    client.reset();
 
     printFigure("client CPU while idle", percent, "% of one core", "below 1 %",
                 percent < 1.0 ? 1 : 0);

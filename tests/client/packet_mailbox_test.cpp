@@ -10,7 +10,7 @@ namespace tovi::test {
 namespace {
 
 TEST(PacketMailbox, SlotTakesAtMost19996BytesOnlyWhenEmptyStatusPairsAreSeparateRevokedViewsInert) {
-    ClientStack v(0);  // its storage and the main window's two views
+    TempClientStack v(0);  // its storage and the main window's two views
     std::string big(MAILBOX_SLOT_BYTES + 1, 'q');
     EXPECT_FALSE(v.put(0, big));
     big.pop_back();
@@ -38,7 +38,7 @@ TEST(PacketMailbox, SlotTakesAtMost19996BytesOnlyWhenEmptyStatusPairsAreSeparate
 }
 
 TEST(PacketMailbox, WatchersAreWokenByEveryChangeUntilRevoked) {
-    ClientStack v(0);  // its storage and the main window's two views
+    TempClientStack v(0);  // its storage and the main window's two views
     CActivitySignal signal;
     ASSERT_TRUE(v.receiveView.watch(&signal));
     const int fd = signal.fd();

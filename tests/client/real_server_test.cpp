@@ -37,7 +37,7 @@ TEST(RealServer, RegisteredUsersExchangeMailAndTheReadNoticeComesBack) {
     const int port = server.port;
     // Alice has just set up: she registers after the log-in. Bob's unknown name is refused, then
     // registered.
-    ClientStack alice(port, "alice", 1), bob(port, "bob");
+    TempClientStack alice(port, "alice", 1), bob(port, "bob");
     ASSERT_TRUE(logIn(alice) && logIn(bob));
 
     // Alice sends to Bob alone and keeps her sent file, as the main window does.
@@ -91,7 +91,7 @@ TEST(RealServer, TwoProgramsSharingAMailDirectoryEachKeepEveryBroadcast) {
                              {"QT_QPA_PLATFORM=offscreen", "XDG_RUNTIME_DIR=" + dir + "runtime"}));
     }
     // The sender registers, then waits until the server lists both programs as connected.
-    ClientStack boss(port, "boss", 1);
+    TempClientStack boss(port, "boss", 1);
     ASSERT_TRUE(logIn(boss));
     ASSERT_TRUE(eventually(
         [&] {

@@ -16,8 +16,8 @@ std::string mail(const std::string& text, int32_t kind = MAIL_MESSAGE, int32_t t
 }
 
 // The boxes come first: they outlive the worker.
-struct ReceiveFixture : CScriptedMessageBoxes, ClientStack {
-    explicit ReceiveFixture(bool makeDir = true) : ClientStack(0, "bob", 0, makeDir) {
+struct ReceiveFixture : CScriptedMessageBoxes, TempClientStack {
+    explicit ReceiveFixture(bool makeDir = true) : TempClientStack(0, "bob", 0, makeDir) {
         startReceive();
     }
     // Puts a packet into slot 0 as the send worker does, once the slot is free.
@@ -142,7 +142,7 @@ bool feed(ClientStack& c, const std::string& bytes) {
 TEST(ReceiveWorker, TwoClientsSharingADirectoryLoseNothingOverThousandsOfDeliveries) {
     constexpr int EACH = 1500;
     CScriptedMessageBoxes boxes;
-    ClientStack bob(0, "bob", 0, false), carol(0, "carol", 0, false);
+    TempClientStack bob(0, "bob", 0, false), carol(0, "carol", 0, false);
     carol.dir = bob.dir;
     carol.receiveParam.mailDirectory = carol.dir.c_str();
     ASSERT_TRUE(makeDirectories(bob.dir));

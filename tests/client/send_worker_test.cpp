@@ -43,7 +43,7 @@ TEST(SendWorker, EverySequenceThatLogsInDeliversInOrderAndCarriesRequests) {
     };
     for (const Case& c : cases) {
         ScriptedServer server(c.replies);
-        ClientStack f(server.port(), "alice", c.newRegistration);
+        TempClientStack f(server.port(), "alice", c.newRegistration);
         ASSERT_TRUE(f.startSend() && slotFilled(f));
         if (&c == cases) sleepMs(300);  // the second is read and waits for the slot
         EXPECT_EQ(f.slot(0), first);
@@ -79,7 +79,7 @@ TEST(SendWorker, AnswersThatEndTheWorkerGiveTheirStatusAndEmptyBothSlots) {
     };
     for (const Case& c : cases) {
         ScriptedServer server({c.answer, c.second});
-        ClientStack f(server.port(), "alice", c.newRegistration);
+        TempClientStack f(server.port(), "alice", c.newRegistration);
         ASSERT_TRUE(f.put(0, frame(PKT_USERLIST, "")) && f.put(1, REQUEST) && f.startSend());
         EXPECT_TRUE(statusBecomes(f, c.status, 5000))
             << c.status << " got " << f.sendView.getStatus();
@@ -93,7 +93,7 @@ TEST(SendWorker, AnswersThatEndTheWorkerGiveTheirStatusAndEmptyBothSlots) {
 
 TEST(SendWorker, ServerThatNeverAnswersTimesOutAfterTwentySeconds) {
     ScriptedServer server({""});
-    ClientStack f(server.port());
+    TempClientStack f(server.port());
     const int64_t startedMs = monotonicMs();
     ASSERT_TRUE(f.startSend() && eventually([&] { return f.sendView.getDeadline() != 0; }));
     // The main window may let the worker wait twice the reply time.
@@ -103,7 +103,7 @@ TEST(SendWorker, ServerThatNeverAnswersTimesOutAfterTwentySeconds) {
 }
 
 TEST(SendWorker, ThirdFailedConnectIsReportedAfterSpacedAttempts) {
-    ClientStack f(freePort());
+    TempClientStack f(freePort());
     ASSERT_TRUE(f.startSend());
     int64_t last = 0;
     for (int failures = 1; failures <= 3; ++failures) {
@@ -119,7 +119,7 @@ TEST(SendWorker, ThirdFailedConnectIsReportedAfterSpacedAttempts) {
 }
 
 TEST(SendWorker, StopKeepsTheQueuedRequest) {
-    ClientStack f(freePort());
+    TempClientStack f(freePort());
     ASSERT_TRUE(f.put(1, REQUEST));
     // Both messages wait before the thread runs: neither is lost, and the stop comes first.
     ASSERT_TRUE(f.sender.postMessage(WM_WORKER_START, reinterpret_cast<intptr_t>(&f.sendParam)));
@@ -130,7 +130,7 @@ TEST(SendWorker, StopKeepsTheQueuedRequest) {
 
 TEST(SendWorker, ConnectionClosedByTheServerIsMadeAgainAtOnce) {
     ScriptedServer server({ACCEPTED}, true);  // the first connection ends right after the log-in
-    ClientStack f(server.port());
+    TempClientStack f(server.port());
     // A lost connection is not a failed attempt: the next one comes at the next pass.
     ASSERT_TRUE(f.startSend() && eventually([&] { return f.sender.logIns() == 2; }, 3000));
     EXPECT_EQ(server.accepted(), 2);
@@ -140,7 +140,7 @@ TEST(SendWorker, ConnectionClosedByTheServerIsMadeAgainAtOnce) {
 
 TEST(SendWorker, ANewRegistrationIsSentOnceAndTheNextConnectionOnlyLogsIn) {
     ScriptedServer server({ACCEPTED, result(PKT_REGISTER_RESULT, 0)}, true);
-    ClientStack f(server.port(), "alice", 1);
+    TempClientStack f(server.port(), "alice", 1);
     ASSERT_TRUE(f.startSend() && eventually([&] { return f.sender.logIns() == 2; }, 3000));
     ASSERT_TRUE(f.put(1, REQUEST));
     EXPECT_TRUE(eventually([&] { return server.got(3) == REQUEST; })) << server.got(3).size();
@@ -174,7 +174,7 @@ TEST(SendWorker, OneStopEndsEveryStepAtOnceAndTheNextWorkerCarriesOn) {
             ScriptedServer server({ACCEPTED + mail(5, "next"), ""});
             const int ports[] = {hanging.port(), hanging.port(), freePort(), first.port(),
                                  first.port()};
-            ClientStack f(ports[where]);
+            TempClientStack f(ports[where]);
             if (where == LOOK_UP) f.sendParam.serverAddress = "localhost";
             const bool occupied = where >= AWAITING_ANSWER;
             ASSERT_TRUE((!occupied || f.put(0, occupant)) && f.startSend());
