@@ -2,11 +2,10 @@
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
-#include <unistd.h>
 
 #include <filesystem>
 
-#include "platform/file.h"
+#include "support/test_support.h"
 
 namespace tovi {
 namespace {
@@ -27,18 +26,15 @@ TEST(ConfigDir, OptionThenVariablesInOrderAndEnteringCreatesIt) {
     unsetenv("XDG_CONFIG_HOME");
     setenv("HOME", savedHome.c_str(), 1);
 
-    char tmpl[] = "/tmp/tovi_cfg_XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    const std::string base = tmpl;
+    test::TempDir dir;
     const auto cwd = std::filesystem::current_path();
     std::string error;
-    ASSERT_TRUE(enterConfigDirectory(base + "/a/b/tovi", error)) << error;
-    EXPECT_EQ(std::filesystem::current_path(), std::filesystem::canonical(base + "/a/b/tovi"));
-    ASSERT_TRUE(replaceFileAtomically(base + "/file", ""));
-    EXPECT_FALSE(enterConfigDirectory(base + "/file/tovi", error));
-    EXPECT_NE(error.find(base + "/file/tovi"), std::string::npos) << error;
+    ASSERT_TRUE(enterConfigDirectory(dir.file("a/b/tovi"), error)) << error;
+    EXPECT_EQ(std::filesystem::current_path(), std::filesystem::canonical(dir.file("a/b/tovi")));
+    ASSERT_TRUE(replaceFileAtomically(dir.file("file"), ""));
+    EXPECT_FALSE(enterConfigDirectory(dir.file("file/tovi"), error));
+    EXPECT_NE(error.find(dir.file("file/tovi")), std::string::npos) << error;
     std::filesystem::current_path(cwd);
-    std::filesystem::remove_all(base);
 }
 
 }  // namespace

@@ -1,32 +1,18 @@
 #include "platform/file.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
-#include <unistd.h>
 
-#include <filesystem>
+#include "support/test_support.h"
 
 namespace tovi {
 namespace {
 
 class FileTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        char tmpl[] = "/tmp/tovi_file_XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        m_dir = tmpl;
-    }
-    void TearDown() override {
-        CFileFaults::reset();
-        std::filesystem::remove_all(m_dir);
-    }
-    std::string path(const std::string& name) const { return m_dir + "/" + name; }
-    std::string contents(const std::string& name) {
-        std::string text;
-        EXPECT_TRUE(readWholeFile(path(name), text)) << name;
-        return text;
-    }
-    std::string m_dir;
+  protected:
+    void TearDown() override { CFileFaults::reset(); }
+    std::string path(const std::string& name) const { return m_dir.file(name); }
+    std::string contents(const std::string& name) const { return test::contents(path(name)); }
+    test::TempDir m_dir;
 };
 
 TEST_F(FileTest, CreateKeepAppendsAndReadExactRefusesAShortRead) {
@@ -64,11 +50,11 @@ TEST_F(FileTest, FindFilesGivesMatchingRegularFilesInByteOrder) {
     for (const char* name : {"b.log", "a.log", "A.log", "a.log.old", "_.log", "msg001.log"})
         ASSERT_TRUE(replaceFileAtomically(path(name), "x"));
     ASSERT_TRUE(makeDirectories(path("d.log/sub")));
-    EXPECT_EQ(findFiles(m_dir, "*.log"),
+    EXPECT_EQ(findFiles(m_dir.path, "*.log"),
               (std::vector<std::string>{"A.log", "_.log", "a.log", "b.log", "msg001.log"}));
-    EXPECT_EQ(findFiles(m_dir, "a*"), (std::vector<std::string>{"a.log", "a.log.old"}));
-    EXPECT_EQ(findFiles(m_dir, "msg????.log"), std::vector<std::string>{});
-    EXPECT_EQ(findFiles(m_dir, "msg???.log"), std::vector<std::string>{"msg001.log"});
+    EXPECT_EQ(findFiles(m_dir.path, "a*"), (std::vector<std::string>{"a.log", "a.log.old"}));
+    EXPECT_EQ(findFiles(m_dir.path, "msg????.log"), std::vector<std::string>{});
+    EXPECT_EQ(findFiles(m_dir.path, "msg???.log"), std::vector<std::string>{"msg001.log"});
     EXPECT_TRUE(matchesPattern("aab", "*ab"));  // needs back-tracking
     EXPECT_FALSE(matchesPattern("Msg.dat", "msg*"));
     EXPECT_TRUE(findFiles(path("none"), "*").empty());

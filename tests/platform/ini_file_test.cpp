@@ -1,47 +1,30 @@
 #include "platform/ini_file.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <climits>
-#include <filesystem>
 
-#include "platform/cp932.h"
-#include "platform/file.h"
+#include "support/test_support.h"
 
 namespace tovi {
 namespace {
 
 class IniFileTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        char tmpl[] = "/tmp/tovi_ini_XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        m_dir = tmpl;
-        m_path = m_dir + "/tovi.ini";
-    }
-    void TearDown() override {
-        CFileFaults::reset();
-        std::filesystem::remove_all(m_dir);
-    }
+    void TearDown() override { CFileFaults::reset(); }
     void put(const std::string& text) { ASSERT_TRUE(replaceFileAtomically(m_path, text)); }
-    std::string contents() {
-        std::string text;
-        EXPECT_TRUE(readWholeFile(m_path, text));
-        return text;
-    }
-    std::string m_dir;
-    std::string m_path;
+    std::string contents() const { return test::contents(m_path); }
+    test::TempDir m_dir;
+    std::string m_path = m_dir.file("tovi.ini");
 };
 
 TEST_F(IniFileTest, MissingGivesTheDefaultNamesIgnoreCaseBlanksAndQuotesAreStripped) {
     put("; comment=1\r\n  [ Server ]  \r\n  Port = 8000  \r\nName=\"a b\"\r\nEmpty=\r\n"
         ";Hidden=1\n");
     CIniFile ini(m_path);
-    EXPECT_EQ(ini.getString("Other", "Port", "dflt"), "dflt");                  // missing section
-    EXPECT_EQ(CIniFile(m_dir + "/none.ini").getInt("Server", "Port", 77), 77);  // missing file
+    EXPECT_EQ(ini.getString("Other", "Port", "dflt"), "dflt");  // missing section
+    EXPECT_EQ(CIniFile(m_dir.file("none.ini")).getInt("Server", "Port", 77), 77);  // missing file
     EXPECT_EQ(ini.getInt("SERVER", "port"), 8000);
     EXPECT_EQ(ini.getString("server", "NAME"), "a b");
     EXPECT_EQ(ini.getString("Server", "Empty", "dflt"), "");  // present but empty: not the default
@@ -59,8 +42,7 @@ TEST_F(IniFileTest, Cp932NamesAreNotCaseFoldedInsideCharactersAndValuesAreBytes)
     put("[\x83\x5D]\nk=3\n");
     EXPECT_EQ(ini.getInt("\x83\x5D", "k", 0), 3);
     // Values are bytes: cp932 text is stored and read back unchanged.
-    std::string value;
-    ASSERT_TRUE(utf8ToCp932("東京本社～①ｿｹｯﾄ \\ ]", value));
+    const std::string value = test::cp932("東京本社～①ｿｹｯﾄ \\ ]");
     ASSERT_TRUE(ini.writeString("\x83\x5D", "Office", value));
     EXPECT_EQ(contents(), "[\x83\x5D]\nk=3\nOffice=" + value + "\n");
     EXPECT_EQ(ini.getString("\x83\x5D", "office"), value);
@@ -143,8 +125,8 @@ TEST_F(IniFileTest, FailedWriteKeepsTheOldFileWhole) {
 // An operator's Tovis.ini may be a link into another directory and may be kept private: a
 // rewrite goes to the file the link names and keeps the file's permission bits.
 TEST_F(IniFileTest, RewriteKeepsPermissionBitsAndWritesThroughASymbolicLink) {
-    ASSERT_EQ(::mkdir((m_dir + "/etc").c_str(), 0755), 0);
-    const std::string real = m_dir + "/etc/real.ini";
+    ASSERT_TRUE(makeDirectories(m_dir.file("etc")));
+    const std::string real = m_dir.file("etc/real.ini");
     ASSERT_TRUE(replaceFileAtomically(real, "[S]\nk=1\n"));
     ASSERT_EQ(::chmod(real.c_str(), 0600), 0);
     ASSERT_EQ(::symlink("etc/real.ini", m_path.c_str()), 0);  // relative to the link's directory

@@ -15,7 +15,7 @@ namespace tovi {
 namespace {
 
 class Recorder : public CWorkerThread {
-public:
+  public:
     ~Recorder() override { join(5000); }
     std::vector<unsigned> seen() {
         std::lock_guard<std::mutex> lock(m_mutex);
@@ -23,7 +23,7 @@ public:
     }
     std::atomic<int> idlePasses{0};
 
-protected:
+  protected:
     void onMessage(const ThreadMessage& m) override {
         {
             std::lock_guard<std::mutex> lock(m_mutex);
@@ -36,7 +36,7 @@ protected:
         return false;
     }
 
-private:
+  private:
     std::mutex m_mutex;
     std::vector<unsigned> m_seen;
 };
@@ -74,12 +74,12 @@ TEST(WorkerThread, AnIdleThreadSleepsUntilAMessageWakesItsDescriptor) {
 }
 
 class Blocker : public CWorkerThread {
-public:
+  public:
     ~Blocker() override { join(5000); }
     std::atomic<bool> aborting{false};
     std::atomic<int> stepsAfterAbort{0};
 
-protected:
+  protected:
     bool onIdle() override {
         // A step that blocks until it is told to stop, as a socket read would.
         while (!aborting.load()) sleepMs(1);
