@@ -8,10 +8,12 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
 #include <random>
+#include <thread>
 
 namespace tovi {
 
@@ -31,6 +33,8 @@ std::mutex g_faultMutex;
 std::string g_failOpens;
 std::string g_failRenames;
 std::atomic<bool> g_pathFaults{false};
+std::atomic<int> g_syncDelayMs{0};
+std::atomic<bool> g_syncFails{false};
 
 int openFlags(CFile::Mode mode) {
     switch (mode) {
@@ -65,8 +69,21 @@ void CFileFaults::failRenamesTo(const std::string& pathPart) {
     g_pathFaults.store(!g_failOpens.empty() || !g_failRenames.empty());
 }
 
+void CFileFaults::slowSyncs(int delayMs, bool failing) {
+    g_syncDelayMs.store(delayMs);
+    g_syncFails.store(failing);
+}
+
+bool CFileFaults::syncAllowed() {
+    if (const int ms = g_syncDelayMs.load(); ms > 0)
+        std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+    return !g_syncFails.load();
+}
+
 void CFileFaults::reset() {
     g_writeBudget.store(-1);
+    g_syncDelayMs.store(0);
+    g_syncFails.store(false);
     std::lock_guard<std::mutex> lock(g_faultMutex);
     g_failOpens.clear();
     g_failRenames.clear();
@@ -255,6 +272,10 @@ int64_t CFile::size() const {
 bool CFile::sync() {
     if (m_fd < 0) {
         noteError("fsync", "(closed file)", EBADF);
+        return false;
+    }
+    if (!CFileFaults::syncAllowed()) {
+        noteError("fsync", "fd " + std::to_string(m_fd), EIO);
         return false;
     }
     int rc;

@@ -58,11 +58,14 @@ class CFileFaults {
     static void failOpensOf(const std::string& pathPart);
     // Renames whose target contains this text fail (empty: none).
     static void failRenamesTo(const std::string& pathPart);
+    // Every CFile::sync first waits delayMs (a slow disk), then fails when failing is true.
+    static void slowSyncs(int delayMs, bool failing);
     static void reset();
     // Used by the file layer.
     static bool writeAllowed(size_t n, size_t& allowed);
     static bool openAllowed(const std::string& path);
     static bool renameAllowed(const std::string& target);
+    static bool syncAllowed();
 };
 
 // Why the last failed call of this layer on this thread failed ("open /x: No such file or

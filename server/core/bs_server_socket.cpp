@@ -12,6 +12,7 @@ namespace {
 // Poller tokens beside the slot indexes 0..199.
 constexpr int TOKEN_LISTENER = CBsServerSocket::SLOT_COUNT;
 constexpr int TOKEN_WAKE = CBsServerSocket::SLOT_COUNT + 1;
+constexpr int TOKEN_SYNC = CBsServerSocket::SLOT_COUNT + 2;
 
 std::string joinPath(const std::string& dir, const char* name) {
     if (dir.empty()) return name;
@@ -31,6 +32,8 @@ CBsServerSocket::CBsServerSocket(const std::string& dataDirectory)
     m_users.load();
     // New records must never be appended behind a torn or damaged end.
     m_store.recover();
+    m_store.setSyncListener([this] { m_syncSignal.raise(); });
+    if (m_syncSignal.fd() >= 0) m_poller.watch(m_syncSignal.fd(), TOKEN_SYNC, true);
     m_store.startWriter();
 }
 
@@ -48,11 +51,15 @@ bool CBsServerSocket::startListening(const char* address, int port) {
 }
 
 void CBsServerSocket::closeAll() {
+    // Results waiting for the disk are answered first.
+    m_store.finishHolding();
+    applySyncOutcomes();
     const int64_t t = now();
     flushAll(t);
     for (int i = 0; i < SLOT_COUNT; ++i) {
         if (!m_slots[i].isFree()) abandon(i);
     }
+    m_store.finishHolding();
     if (m_listener.isOpen()) {
         m_poller.forget(m_listener.fd());
         m_listener.shutdownSend();
@@ -252,7 +259,7 @@ void CBsServerSocket::flushSlot(int index, int64_t nowMs) {
 void CBsServerSocket::flushAll(int64_t nowMs) {
     for (int i = 0; i < SLOT_COUNT; ++i) {
         const CConnectionSlot& s = m_slots[i];
-        if (s.unsentBytes() > 0 && !s.blocked()) flushSlot(i, nowMs);
+        if (s.sendableBytes() > 0 && !s.blocked()) flushSlot(i, nowMs);
     }
 }
 
@@ -301,9 +308,21 @@ bool CBsServerSocket::abandon(int index, bool sync) {
                               u.payload.size()) &&
              ok;
     }
-    if (held && sync) ok = m_store.finishHolding() && ok;
+    if (held && sync) m_store.requestSync();
     updateListenerInterest();
     return ok;
+}
+
+void CBsServerSocket::applySyncOutcomes() {
+    m_syncSignal.drain();
+    m_outcomes.clear();
+    m_store.takeSyncOutcomes(m_outcomes);
+    for (const CHeldMailStore::SyncOutcome& o : m_outcomes) {
+        if (o.through <= m_syncedThrough) continue;
+        m_syncedThrough = o.through;
+        for (int i = 0; i < SLOT_COUNT; ++i)
+            if (m_slots[i].gated()) m_slots[i].openGates(o.through, o.ok);
+    }
 }
 
 bool CBsServerSocket::sendResult(int index, int32_t type, int32_t failed, int32_t reason) {
@@ -311,6 +330,17 @@ bool CBsServerSocket::sendResult(int index, int32_t type, int32_t failed, int32_
     size_t n = putFrameHeader(frame, type, static_cast<int32_t>(RESULT_BODY_SIZE));
     n += buildResult(frame + n, failed, reason);
     return sendFrame(index, frame, n);
+}
+
+bool CBsServerSocket::sendResultAfterSync(int index, int32_t type, uint64_t ticket) {
+    if (ticket <= m_syncedThrough) return sendResult(index, type, 0, 0);
+    CConnectionSlot& s = m_slots[index];
+    if (!s.isOpen() && s.state() != CConnectionSlot::State::CLOSING) return false;
+    char frame[FRAME_HEADER_SIZE + RESULT_BODY_SIZE];
+    size_t n = putFrameHeader(frame, type, static_cast<int32_t>(RESULT_BODY_SIZE));
+    n += buildResult(frame + n, 0, 0);
+    s.queueGatedResult(frame, n, ticket, now());
+    return true;
 }
 
 bool CBsServerSocket::sendFrame(int index, const char* frame, size_t length) {
@@ -321,7 +351,7 @@ bool CBsServerSocket::sendFrame(int index, const char* frame, size_t length) {
         abandon(index);
         return false;
     }
-    if (s.unsentBytes() >= EAGER_FLUSH_BYTES && !s.blocked()) flushSlot(index, now());
+    if (s.sendableBytes() >= EAGER_FLUSH_BYTES && !s.blocked()) flushSlot(index, now());
     return true;
 }
 
@@ -342,7 +372,8 @@ bool CBsServerSocket::deliver(int index, int32_t time, const char* payload, size
     const char* user = m_users.userOf(index);
     s.queueDelivery(m_frame, n, user != nullptr ? user : "", fromStore, ref, now());
     // (A hand-over queues the user's held mail whole; it leaves after the hand-over.)
-    if (!fromStore && s.unsentBytes() >= EAGER_FLUSH_BYTES && !s.blocked()) flushSlot(index, now());
+    if (!fromStore && s.sendableBytes() >= EAGER_FLUSH_BYTES && !s.blocked())
+        flushSlot(index, now());
     return true;
 }
 
@@ -438,6 +469,8 @@ void CBsServerSocket::pollOnce(int wakeFd, int maxWaitMs) {
         const int token = tokens[k];
         if (token == TOKEN_LISTENER) {
             acceptWaiting = true;
+        } else if (token == TOKEN_SYNC) {
+            applySyncOutcomes();
         } else if (token >= 0 && token < SLOT_COUNT) {
             CConnectionSlot& s = m_slots[token];
             s.readable = true;

@@ -11,6 +11,8 @@
 //   - later packets: each piece within 10000 s, else the packet is abandoned;
 //   - held mail follows an accepted log-in after 100 ms; meanwhile only this connection waits
 //     (its later packets are read once the held mail is queued);
+//   - a mail result whose routing held mail leaves once the held mail is on disk (the store's
+//     sync thread flushes it; the worker goes on meanwhile);
 //   - output: a connection whose queue passes its cap (held mail being handed over aside), or
 //     that takes no byte of it for the stall limit, is closed, and every delivery it had not
 //     taken whole is held for its user, in order.
@@ -31,7 +33,9 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
+#include "platform/activity_signal.h"
 #include "platform/readiness_poller.h"
 #include "platform/tcp_socket.h"
 #include "server/core/connection_slot.h"
@@ -101,6 +105,7 @@ class CBsServerSocket : private CConnectionOutput {
   private:
     // CConnectionOutput
     bool sendResult(int index, int32_t type, int32_t failed, int32_t reason) override;
+    bool sendResultAfterSync(int index, int32_t type, uint64_t ticket) override;
     bool sendFrame(int index, const char* frame, size_t length) override;
     bool deliver(int index, int32_t time, const char* payload, size_t length, int64_t ref) override;
     bool peerAddress(int index, std::string& out) override {
@@ -123,9 +128,11 @@ class CBsServerSocket : private CConnectionOutput {
     void checkOutput(int64_t nowMs);
     // Ends the slot's connection in order; its user is unbound at once.
     void closeInOrder(int index);
+    // Opens the gates of the results whose held mail the store has flushed since the last look.
+    void applySyncOutcomes();
     // Ends the connection at once: every delivery not written whole is held for its user (in
-    // order), and on disk before this returns unless sync is false (routing, which flushes the
-    // store once for all it held). False when a held record could not be written.
+    // order); the store is asked to flush them unless sync is false (routing, which asks once for
+    // all it held). False when a held record could not be written.
     bool abandon(int index, bool sync = true);
     int64_t nextWakeMs(int64_t nowMs, bool& busy) const;
 
@@ -144,6 +151,9 @@ class CBsServerSocket : private CConnectionOutput {
     char m_bindAddress[24] = {};
     int m_port = 0;
     CReadinessPoller m_poller;
+    CActivitySignal m_syncSignal;  // raised by the store's sync thread
+    uint64_t m_syncedThrough = 0;  // the sync outcomes applied so far cover this ticket
+    std::vector<CHeldMailStore::SyncOutcome> m_outcomes;
     std::unique_ptr<CConnectionSlot[]> m_slots;
     int m_cursor = 0;
     int m_wakeFd = -1;

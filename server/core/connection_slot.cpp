@@ -24,6 +24,7 @@ void CConnectionSlot::attach(CTcpSocket&& socket, int64_t nowMs) {
     m_outHead = 0;
     m_outBase = 0;
     m_deliveries.clear();
+    m_gates.clear();
     m_storeBytes = 0;
     m_blocked = false;
     m_lastProgressMs = nowMs;
@@ -94,6 +95,34 @@ void CConnectionSlot::queueDelivery(const char* frame, size_t length, const char
     queue(frame, length, nowMs);
 }
 
+void CConnectionSlot::queueGatedResult(const char* frame, size_t length, uint64_t ticket,
+                                       int64_t nowMs) {
+    if (m_state == State::FREE || m_state == State::LINGERING) return;
+    m_gates.push_back({m_outBase + m_out.size(), ticket});
+    queue(frame, length, nowMs);
+}
+
+bool CConnectionSlot::openGates(uint64_t through, bool ok) {
+    bool opened = false;
+    while (!m_gates.empty() && m_gates.front().ticket <= through) {
+        const uint64_t at = m_gates.front().at;
+        m_gates.pop_front();
+        opened = true;
+        if (ok || at < m_outBase) continue;
+        const size_t body = static_cast<size_t>(at - m_outBase) + FRAME_HEADER_SIZE;
+        if (body + RESULT_BODY_SIZE > m_out.size()) continue;
+        buildResult(&m_out[body], 1, MAIL_HOLD_FAILED);
+    }
+    return opened;
+}
+
+size_t CConnectionSlot::sendableBytes() const {
+    if (m_gates.empty()) return unsentBytes();
+    const uint64_t head = m_outBase + m_outHead;
+    const uint64_t gate = m_gates.front().at;
+    return gate > head ? static_cast<size_t>(gate - head) : 0;
+}
+
 size_t CConnectionSlot::cappedBytes() const {
     const size_t unsent = unsentBytes();
     return unsent > m_storeBytes ? unsent - m_storeBytes : 0;
@@ -102,10 +131,10 @@ size_t CConnectionSlot::cappedBytes() const {
 bool CConnectionSlot::flush(int64_t nowMs) {
     m_blocked = false;
     if (m_state == State::FREE || m_failed) return !m_failed;
-    if (unsentBytes() == 0) return true;
     // Held mail leaves a little at a time, so that what a crash can repeat (written but not yet
     // noted as handed over) stays small.
-    size_t offer = unsentBytes();
+    size_t offer = sendableBytes();
+    if (offer == 0) return true;
     if (m_storeBytes > 0 && offer > STORE_WINDOW) offer = STORE_WINDOW;
     long n = m_socket.writeSome(m_out.data() + m_outHead, offer);
     if (n == CTcpSocket::WRITE_ERROR) {
@@ -183,6 +212,7 @@ void CConnectionSlot::finishOutput(int64_t nowMs) {
     m_out.clear();
     m_outHead = 0;
     m_deliveries.clear();
+    m_gates.clear();
     m_storeBytes = 0;
 }
 
@@ -193,6 +223,7 @@ void CConnectionSlot::close() {
     m_out.shrink_to_fit();
     m_outHead = 0;
     m_deliveries.clear();
+    m_gates.clear();
     m_storeBytes = 0;
     m_inPos = m_inEnd = 0;
     watchingRead = watchingWrite = false;

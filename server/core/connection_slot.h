@@ -3,6 +3,11 @@
 // (results, user lists and deliveries, in order). Nothing here ever waits: reads and writes take
 // what the socket offers at the moment, and what the socket cannot take yet stays queued.
 //
+// A mail result whose routing held mail is queued behind a gate: nothing from the gate on is
+// written until the held mail is on disk (the gate then opens, and the result says failure if the
+// flush failed), so that the sender hears of success only once nothing can lose it and the
+// connection's order is kept.
+//
 // Deliveries are remembered as such while they are queued, so that when a connection ends
 // before they have been written whole, the worker can hold them for their user instead.
 // Deliveries handed over from the held-mail store are counted apart, so that a user's held mail
@@ -86,16 +91,27 @@ class CConnectionSlot {
     // fromStore: held mail being handed over, ref its record in the store.
     void queueDelivery(const char* frame, size_t length, const char* name, bool fromStore,
                        int64_t ref, int64_t nowMs);
-    // One send of as much of the queue as the socket takes. False when the connection failed.
+    // Adds a mail result frame (PKT_MAIL_RESULT, success) that may leave only once the held-mail
+    // store's sync outcomes cover ticket.
+    void queueGatedResult(const char* frame, size_t length, uint64_t ticket, int64_t nowMs);
+    // Every record up to ticket `through` is on disk (ok) or its flush failed: the gates up to it
+    // open; a failed one turns its result into (1, MAIL_HOLD_FAILED). True when a gate opened.
+    bool openGates(uint64_t through, bool ok);
+    bool gated() const { return !m_gates.empty(); }
+
+    // One send of as much of the queue as the socket takes (up to the first closed gate). False
+    // when the connection failed.
     bool flush(int64_t nowMs);
     size_t unsentBytes() const { return m_out.size() - m_outHead; }
+    // Unsent bytes before the first closed gate.
+    size_t sendableBytes() const;
     // Unsent bytes that count against the queue's cap (held mail being handed over does not).
     size_t cappedBytes() const;
     // The last send left bytes behind because the socket had no room for them: its room is
     // worth waiting for. (Queued bytes that are not blocked want another flush soon.)
     bool blocked() const { return m_blocked; }
     // Held mail waits to be offered to a socket that has room: flush again soon.
-    bool handingOver() const { return m_storeBytes > 0 && !m_blocked && unsentBytes() > 0; }
+    bool handingOver() const { return m_storeBytes > 0 && !m_blocked && sendableBytes() > 0; }
     size_t storeBytes() const { return m_storeBytes; }
     bool hasBufferedInput() const { return m_inPos < m_inEnd; }
     // When the peer last took bytes (or when the queue last became non-empty).
@@ -133,6 +149,10 @@ class CConnectionSlot {
         int64_t ref = -1;
         char name[NAME_BUFFER_SIZE] = {};
     };
+    struct Gate {
+        uint64_t at = 0;  // absolute offset of the gated result frame
+        uint64_t ticket = 0;
+    };
     void compact();
 
     State m_state = State::FREE;
@@ -150,6 +170,7 @@ class CConnectionSlot {
     size_t m_outHead = 0;
     uint64_t m_outBase = 0;  // absolute offset of m_out[0]
     std::deque<Marker> m_deliveries;
+    std::deque<Gate> m_gates;
     size_t m_storeBytes = 0;  // bytes of queued held-mail deliveries not yet sent whole
     bool m_blocked = false;
     int64_t m_lastProgressMs = 0;

@@ -39,13 +39,27 @@ CHeldMailStore::~CHeldMailStore() {
         m_stopping = true;
     }
     m_wake.notify_all();
+    m_syncWake.notify_all();
     if (m_writer.joinable()) m_writer.join();
+    if (m_syncer.joinable()) m_syncer.join();
     finishHolding();
     compactNow();
 }
 
 void CHeldMailStore::startWriter() {
     if (!m_writer.joinable()) m_writer = std::thread([this] { writerLoop(); });
+    if (!m_syncer.joinable()) m_syncer = std::thread([this] { syncLoop(); });
+}
+
+void CHeldMailStore::setSyncListener(std::function<void()> listener) {
+    std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    m_syncListener = std::move(listener);
+}
+
+void CHeldMailStore::takeSyncOutcomes(std::vector<SyncOutcome>& out) {
+    std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    out.insert(out.end(), m_outcomes.begin(), m_outcomes.end());
+    m_outcomes.clear();
 }
 
 long CHeldMailStore::readBytes(char* dst, size_t n) {
@@ -128,17 +142,72 @@ bool CHeldMailStore::holdMail(const char* name, int32_t storedTime, const char* 
     e.state = LIVE;
     m_index.push_back(e);
     m_byName[e.name].push_back(static_cast<uint32_t>(m_index.size() - 1));
+    ++m_appended;
     return true;
+}
+
+void CHeldMailStore::closeAppend() {
+    if (!m_append.isOpen()) return;
+    m_append.close();
+    if (m_appendCreated) m_directoryDirty = true;
+    m_appendCreated = false;
+}
+
+uint64_t CHeldMailStore::requestSync() {
+    std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    closeAppend();
+    if (m_appended > m_syncWanted) {
+        m_syncWanted = m_appended;
+        m_syncWake.notify_all();
+    }
+    return m_appended;
+}
+
+bool CHeldMailStore::syncFileLocked() {
+    CFile file;
+    bool ok = file.open(m_path, CFile::READ) && file.sync();
+    file.close();
+    if (ok && m_directoryDirty) {
+        ok = syncDirectory(directoryOf(m_path));
+        if (ok) m_directoryDirty = false;
+    }
+    return ok;
 }
 
 bool CHeldMailStore::finishHolding() {
     std::lock_guard<std::recursive_mutex> lock(m_mutex);
-    if (!m_append.isOpen()) return true;
-    bool ok = m_append.sync();
-    ok = m_append.close() && ok;
-    if (ok && m_appendCreated) ok = syncDirectory(directoryOf(m_path));
-    m_appendCreated = false;
+    closeAppend();
+    if (m_appended <= m_synced && !m_directoryDirty) return true;
+    const bool ok = syncFileLocked();
+    m_synced = m_syncWanted = m_appended;
+    m_outcomes.push_back({m_appended, ok});
+    if (m_syncListener) m_syncListener();
     return ok;
+}
+
+// Flushes the store to disk whenever a routing asks, without the lock; one flush covers every
+// record appended before it began. The file is opened by its name: a rewrite that took the
+// store's place meanwhile flushed the records it copied itself.
+void CHeldMailStore::syncLoop() {
+    std::unique_lock<std::recursive_mutex> lock(m_mutex);
+    for (;;) {
+        m_syncWake.wait(lock, [this] { return m_stopping || m_syncWanted > m_synced; });
+        if (m_stopping) break;
+        const uint64_t target = m_appended;
+        const bool directory = m_directoryDirty;
+        m_directoryDirty = false;
+        lock.unlock();
+        CFile file;
+        bool ok = file.open(m_path, CFile::READ) && file.sync();
+        file.close();
+        if (ok && directory) ok = syncDirectory(directoryOf(m_path));
+        lock.lock();
+        if (!ok && directory) m_directoryDirty = true;
+        if (target <= m_synced) continue;  // a flush on the worker covered it meanwhile
+        m_synced = target;
+        m_outcomes.push_back({target, ok});
+        if (m_syncListener) m_syncListener();
+    }
 }
 
 bool CHeldMailStore::scan(bool& readable) {
@@ -265,7 +334,7 @@ bool CHeldMailStore::redeliverHeld(const char* name, int32_t holdLimit, int32_t 
                                    CHeldMailTarget& target, size_t maxBytes, bool* more) {
     if (more != nullptr) *more = false;
     std::lock_guard<std::recursive_mutex> lock(m_mutex);
-    finishHolding();
+    requestSync();  // the file is read below; what was appended reaches the disk as usual
     if (m_needsRepair && !recoverLocked()) return false;
     if (m_index.empty()) return true;  // no store, or nothing in it: no file is made
     if (!m_reader.isOpen() && !m_reader.open(m_path, CFile::READ)) return false;

@@ -10,9 +10,11 @@
 //       24     4  payload length N, int32 little-endian, 0..20000
 //       28     N  payload: bytes 44 and on of the sender's PKT_MAIL body, unchanged
 //
-// Holding appends records (one flush to disk per routed mail, before the sender hears of
-// success). An index of the records (offset, recipient, time, length) is kept in memory, built
-// when the server starts, so a hand-over reads only the user's own records.
+// Holding appends records. They reach the disk through the store's sync thread: a routing asks
+// for a sync and gets a ticket, and its sender hears of success only once a sync has covered the
+// ticket (several routings share one flush to disk; the worker never waits for the disk). An index
+// of the records (offset, recipient, time, length) is kept in memory, built when the server starts,
+// so a hand-over reads only the user's own records.
 //
 // A record leaves the store in two steps. First it is noted as gone in the small companion
 // TovisBackMail.dat.done (16-byte entries: the identity of the store file they belong to, then
@@ -32,13 +34,14 @@
 // there), so that held mail flows again and no byte is silently thrown away. The store is
 // checked when the server starts, so that new records are never appended behind damage.
 //
-// Used by the server's worker thread; the background writer is the store's own thread, and the
-// two meet under one lock.
+// Used by the server's worker thread; the background writer and the sync thread are the store's
+// own threads, and they meet under one lock.
 #pragma once
 
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -81,12 +84,26 @@ class CHeldMailStore {
     bool recover();
 
     // Appends one record stamped with storedTime. The file stays open for further records of
-    // the same routing; finishHolding() flushes them to disk. False when the record could not
-    // be written (the store is then repaired before the next append).
+    // the same routing; requestSync() or finishHolding() ends the routing. False when the record
+    // could not be written (the store is then repaired before the next append).
     bool holdMail(const char* name, int32_t storedTime, const char* payload, size_t length);
-    // Flushes what holdMail appended since the last call to disk and closes the file. True when
-    // nothing was appended or everything is on disk.
+    // Ends a routing without waiting: the sync thread flushes everything appended so far to
+    // disk. Returns the ticket that a later sync outcome covers (never 0).
+    uint64_t requestSync();
+    // Ends a routing and flushes everything appended so far to disk now. True when nothing was
+    // appended or everything is on disk.
     bool finishHolding();
+
+    // What a flush to disk achieved: every record up to ticket `through` is on disk (ok), or the
+    // flush failed.
+    struct SyncOutcome {
+        uint64_t through;
+        bool ok;
+    };
+    // The outcomes since the last call, oldest first.
+    void takeSyncOutcomes(std::vector<SyncOutcome>& out);
+    // Called on the sync thread after each outcome (the server raises its worker's signal).
+    void setSyncListener(std::function<void()> listener);
 
     // Hands over the records for name, in order, to target.deliverHeld (the records stay until
     // reported); records of others older than holdLimit seconds (0: never) before now and records
@@ -135,6 +152,11 @@ class CHeldMailStore {
     void rebuildNames();
     bool compactLocked(std::unique_lock<std::recursive_mutex>& lock);
     void writerLoop();
+    void syncLoop();
+    // Closes the append file; the directory entry of a new store file still needs a flush.
+    void closeAppend();
+    // Flushes the store file (and its directory entry when new) to disk; the lock is held.
+    bool syncFileLocked();
 
     // Buffered reading of m_in and writing of m_out during a walk or a rewrite.
     long readBytes(char* dst, size_t n);
@@ -147,6 +169,7 @@ class CHeldMailStore {
     std::string m_done;
     CFile m_append;
     bool m_appendCreated = false;
+    bool m_directoryDirty = false;  // a new store file whose directory entry is not flushed yet
     bool m_needsRepair = false;
 
     std::vector<Entry> m_index;  // file order
@@ -165,6 +188,15 @@ class CHeldMailStore {
     std::condition_variable_any m_wake;
     std::thread m_writer;
     bool m_stopping = false;
+
+    // Tickets: the records appended so far; what was asked to be synced and what a sync covered.
+    uint64_t m_appended = 0;
+    uint64_t m_syncWanted = 0;
+    uint64_t m_synced = 0;
+    std::vector<SyncOutcome> m_outcomes;
+    std::function<void()> m_syncListener;
+    std::condition_variable_any m_syncWake;
+    std::thread m_syncer;
 
     CFile m_in;
     CFile m_out;

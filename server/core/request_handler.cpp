@@ -47,6 +47,15 @@ void CRequestHandler::handleLogin(int index, const char* body, size_t length) {
 
 int CRequestHandler::routeMail(int32_t sendType, const char* user, const char* group,
                                const char* payload, size_t length) {
+    uint64_t ticket = 0;
+    int reason = routeMail(sendType, user, group, payload, length, &ticket);
+    if (ticket != 0 && !m_store.finishHolding() && reason == MAIL_DONE) reason = MAIL_HOLD_FAILED;
+    return reason;
+}
+
+int CRequestHandler::routeMail(int32_t sendType, const char* user, const char* group,
+                               const char* payload, size_t length, uint64_t* ticket) {
+    *ticket = 0;
     const char* nameFilter = nullptr;
     const char* groupFilter = nullptr;
     bool connectedOnly = false;
@@ -72,6 +81,7 @@ int CRequestHandler::routeMail(int32_t sendType, const char* user, const char* g
     const int32_t now = nowSeconds();
     int reason = MAIL_DONE;
     bool first = true;
+    bool held = false;
     char name[NAME_BUFFER_SIZE];
     char userGroup[NAME_BUFFER_SIZE];
     for (;;) {
@@ -84,6 +94,7 @@ int CRequestHandler::routeMail(int32_t sendType, const char* user, const char* g
         first = false;
         if (connection < 0 || !m_out.deliver(connection, now, payload, length, -1)) {
             // Not connected, or its connection could not take more (and has ended): held.
+            held = true;
             if (!m_store.holdMail(name, now, payload, length)) {
                 reason = MAIL_HOLD_FAILED;
                 break;
@@ -91,8 +102,8 @@ int CRequestHandler::routeMail(int32_t sendType, const char* user, const char* g
         }
         if (sendType == SEND_TO_USER) break;
     }
-    // Every record held for this mail is on disk before the sender hears of success.
-    if (!m_store.finishHolding() && reason == MAIL_DONE) reason = MAIL_HOLD_FAILED;
+    // (A connection that ended while taking this mail held its queue before it.)
+    if (held) *ticket = m_store.requestSync();
     return reason;
 }
 
@@ -103,9 +114,14 @@ void CRequestHandler::handleMail(int index, const char* body, size_t length) {
         m_out.sendResult(index, PKT_MAIL_RESULT, 1, MAIL_UNKNOWN_USER);
         return;
     }
-    const int reason =
-        routeMail(mail.sendType, mail.destUser, mail.destGroup, mail.payload, mail.payloadLength);
-    m_out.sendResult(index, PKT_MAIL_RESULT, reason == MAIL_DONE ? 0 : 1, reason);
+    uint64_t ticket = 0;
+    const int reason = routeMail(mail.sendType, mail.destUser, mail.destGroup, mail.payload,
+                                 mail.payloadLength, &ticket);
+    // Every record held for this mail is on disk before the sender hears of success.
+    if (reason == MAIL_DONE && ticket != 0)
+        m_out.sendResultAfterSync(index, PKT_MAIL_RESULT, ticket);
+    else
+        m_out.sendResult(index, PKT_MAIL_RESULT, reason == MAIL_DONE ? 0 : 1, reason);
 }
 
 void CRequestHandler::handleRegister(int index, const char* body, size_t length) {

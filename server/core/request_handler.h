@@ -24,6 +24,9 @@ class CConnectionOutput {
     virtual ~CConnectionOutput() = default;
     // Queues a result packet (type, failed, reason); false when the connection is gone.
     virtual bool sendResult(int index, int32_t type, int32_t failed, int32_t reason) = 0;
+    // Queues a success result (type, 0, 0) that leaves only once the held-mail store's flush
+    // covers ticket (and becomes (1, MAIL_HOLD_FAILED) if that flush fails).
+    virtual bool sendResultAfterSync(int index, int32_t type, uint64_t ticket) = 0;
     // Queues a whole frame; false when the connection is gone.
     virtual bool sendFrame(int index, const char* frame, size_t length) = 0;
     // Queues a delivery for the user on the connection; false when it cannot take it (gone,
@@ -51,8 +54,13 @@ class CRequestHandler : private CHeldMailTarget {
     void handlePacket(int index, bool logIn, int32_t type, const char* body, size_t length);
 
     // Routes one mail by its send type; returns MAIL_DONE, MAIL_UNKNOWN_USER or MAIL_HOLD_FAILED.
+    // Whatever it held is on disk when it returns.
     int routeMail(int32_t sendType, const char* user, const char* group, const char* payload,
                   size_t length);
+    // The same without waiting for the disk: *ticket is the store's sync ticket that covers
+    // what was held (0: nothing was held).
+    int routeMail(int32_t sendType, const char* user, const char* group, const char* payload,
+                  size_t length, uint64_t* ticket);
     // Hands the mail held for name over to the connection, at most maxBytes of it (*more: some
     // is left for a further call); the store is thinned as it goes.
     bool redeliverHeld(int index, const char* name, size_t maxBytes = SIZE_MAX,

@@ -46,6 +46,23 @@ TEST_F(Routing, ToOneUserArrivesAtOnceWithTheServersTimeIsHeldWhenOfflineFailsWi
     EXPECT_EQ(held(storeFile()), Names{"ben:x"});
 }
 
+// The sender hears of success once the held mail is on disk; meanwhile others are served and
+// the sender's answers and deliveries keep their order. A failed flush is reported.
+TEST_F(Routing, HeldMailWaitsForTheDiskAloneAndAFailedFlushIsReported) {
+    CFileFaults::slowSyncs(800, false);
+    ASSERT_TRUE(ann->sendFrame(PKT_MAIL, mailBody(SEND_TO_USER, "ben", "", "ann", "held")));
+    ASSERT_TRUE(ann->sendFrame(PKT_MAIL, mailBody(SEND_TO_USER, "ann", "", "ann", "own")));
+    EXPECT_EQ(cat->sendMail(mailBody(SEND_TO_USER, "cat", "", "cat", "c")), MAIL_DONE);
+    EXPECT_TRUE(ann->expectNothing(0));
+    EXPECT_EQ(ann->next(3000).bytes(), frame(PKT_MAIL_RESULT, int32s({0, 0})));
+    EXPECT_EQ(ann->next().text(), "own");
+    EXPECT_EQ(ann->next().bytes(), frame(PKT_MAIL_RESULT, int32s({0, 0})));
+    CFileFaults::slowSyncs(0, true);
+    EXPECT_EQ(ann->sendMail(mailBody(SEND_TO_USER, "ben", "", "ann", "x")), MAIL_HOLD_FAILED);
+    CFileFaults::reset();
+    EXPECT_EQ(ann->sendMail(mailBody(SEND_TO_GROUP, "", "sales", "ann", "y"), &own), MAIL_DONE);
+}
+
 TEST_F(Routing, GroupAndAllSendTypesReachTheirRecipientsTheSenderIncluded) {
     EXPECT_EQ(ann->sendMail(mailBody(SEND_TO_GROUP, "", "sales", "ann", "1"), &own), MAIL_DONE);
     EXPECT_EQ(own.text(), "1");  // the sender's own copy comes before the result
