@@ -78,7 +78,8 @@ int main(int argc, char** argv) {
         CRelayPinger pinger;
         if (!pinger.start(server.port(), "pair0", "pair1", error))
             return benchFailure(BENCH, error, &server);
-        sleepMs(300);
+        // The pair's own log-ins (with their held-mail pause) are over before the quiet window.
+        sleepMs(700);
         CRawClient me;
         const int64_t from = benchMicros();
         if (!me.connect(server.port()) || me.login("me") != 0)

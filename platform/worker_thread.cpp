@@ -2,6 +2,8 @@
 
 #include <poll.h>
 #include <sys/eventfd.h>
+#include <sys/resource.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -135,6 +137,15 @@ void CWorkerThread::run() {
         m_running.store(false);
     }
     m_cond.notify_all();
+}
+
+void lowerThisThreadsPriority() {
+    const pid_t tid = static_cast<pid_t>(::syscall(SYS_gettid));
+    ::setpriority(PRIO_PROCESS, static_cast<id_t>(tid), 10);
+    // The best-effort class at its lowest level (the idle class could starve it for good).
+    constexpr int IOPRIO_WHO_PROCESS = 1;
+    constexpr int IOPRIO_CLASS_BE = 2;
+    ::syscall(SYS_ioprio_set, IOPRIO_WHO_PROCESS, tid, (IOPRIO_CLASS_BE << 13) | 7);
 }
 
 }  // namespace tovi

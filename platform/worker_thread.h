@@ -26,7 +26,7 @@ struct ThreadMessage {
 };
 
 class CWorkerThread {
-public:
+  public:
     CWorkerThread();
     virtual ~CWorkerThread();
     CWorkerThread(const CWorkerThread&) = delete;
@@ -51,7 +51,7 @@ public:
     // idle handler may wait on it together with its sockets instead of sleeping.
     int wakeFd() const { return m_wakeFd; }
 
-protected:
+  protected:
     virtual bool initInstance() { return true; }
     virtual void onMessage(const ThreadMessage& message) { (void)message; }
     // One idle pass; return true to be called again at once, false to wait for the next message.
@@ -65,7 +65,7 @@ protected:
     // Sleeps up to timeoutMs, waking early when a message is posted.
     void waitForMessage(int timeoutMs);
 
-private:
+  private:
     void run();
     bool takeMessage(ThreadMessage& out);
 
@@ -81,5 +81,9 @@ private:
     std::atomic<int> m_exitCode{0};
     int m_wakeFd = -1;
 };
+
+// Lowers the calling thread's processor and disk priority, for background work (rewriting a
+// file) that must not delay a thread that serves people. Nothing happens where that fails.
+void lowerThisThreadsPriority();
 
 }  // namespace tovi

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "platform/file_identity.h"
+#include "platform/worker_thread.h"
 
 namespace tovi {
 
@@ -508,22 +509,27 @@ bool CHeldMailStore::compactNow() {
 bool CHeldMailStore::compactLocked(std::unique_lock<std::recursive_mutex>& lock) {
     if (m_gone == 0) return true;
     if (m_inFlight > 0 || m_append.isOpen() || m_needsRepair) return false;
+    // Only the index is copied under the lock; the copy plan is made from it without.
+    const std::vector<Entry> snapshot = m_index;
+    const uint64_t generation = m_generation;
+    lock.unlock();
+
     struct Copy {
         int64_t from;
         int64_t size;
     };
     std::vector<Copy> copies;
-    std::vector<bool> copied;  // per record of the snapshot
+    copies.reserve(snapshot.size());
+    std::vector<bool> copied(snapshot.size());  // per record of the snapshot
     int64_t end = 0;
-    for (const Entry& e : m_index) {
+    for (size_t i = 0; i < snapshot.size(); ++i) {
+        const Entry& e = snapshot[i];
         const int64_t size = static_cast<int64_t>(RECORD_HEADER_SIZE) + e.length;
-        copied.push_back(e.state != GONE);
-        if (e.state != GONE) copies.push_back({e.offset, size});
+        copied[i] = e.state != GONE;
+        if (copied[i]) copies.push_back({e.offset, size});
         end = e.offset + size;
     }
-    const size_t snapshotCount = m_index.size();
-    const uint64_t generation = m_generation;
-    lock.unlock();
+    const size_t snapshotCount = snapshot.size();
 
     std::vector<char> buffer(IO_BUFFER_SIZE);
     CFile in, out;
@@ -558,7 +564,8 @@ bool CHeldMailStore::compactLocked(std::unique_lock<std::recursive_mutex>& lock)
              out.write(buffer.data(), static_cast<size_t>(tail - end)) && out.sync();
     }
     ok = out.close() && ok;
-    in.close();
+    // The old file stays open here until the lock is given up: freeing a large file's blocks
+    // takes a while, and nobody should wait for it.
     uint64_t newIdentity = 0;
     ok = ok && fileIdentity(m_companion, newIdentity);
     // The new offsets; records gone since the copy began are in the new file and are noted
@@ -566,6 +573,7 @@ bool CHeldMailStore::compactLocked(std::unique_lock<std::recursive_mutex>& lock)
     std::vector<Entry> index;
     std::string late;
     if (ok) {
+        index.reserve(m_index.size());
         int64_t at = 0;
         for (size_t i = 0; i < m_index.size(); ++i) {
             Entry e = m_index[i];
@@ -601,6 +609,9 @@ bool CHeldMailStore::compactLocked(std::unique_lock<std::recursive_mutex>& lock)
                     kept.append(data, off, DONE_ENTRY_SIZE);
             replaceFileAtomically(m_done, kept, "x");
         }
+        lock.unlock();
+        in.close();
+        lock.lock();
         return false;
     }
     m_reader.close();
@@ -622,12 +633,14 @@ bool CHeldMailStore::compactLocked(std::unique_lock<std::recursive_mutex>& lock)
         m_doneDirty = true;
     }
     lock.unlock();
+    in.close();
     syncDirectory(directoryOf(m_path));
     lock.lock();
     return true;
 }
 
 void CHeldMailStore::writerLoop() {
+    lowerThisThreadsPriority();
     std::unique_lock<std::recursive_mutex> lock(m_mutex);
     while (!m_stopping) {
         if (m_doneDirty) {
