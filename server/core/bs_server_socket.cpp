@@ -1,5 +1,6 @@
 #include "server/core/bs_server_socket.h"
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -90,20 +91,19 @@ void CBsServerSocket::updateInterest(int index) {
 void CBsServerSocket::updateListenerInterest() {
     if (!m_listening || !m_listener.isOpen()) return;
     const int64_t t = now();
-    bool room = false;
-    for (int i = 0; i < SLOT_COUNT && !room; ++i) room = m_slots[i].isFree();
-    if (!room) {
-        for (int i = 0; i < SLOT_COUNT && !room; ++i)
-            room = m_users.userOf(i) == nullptr &&
-                   t >= m_slots[i].attachedAtMs() + CFrameAssembler::LOGIN_FIRST_BYTES_MS;
-    }
+    bool room = m_live.size() < static_cast<size_t>(SLOT_COUNT);
+    for (size_t k = 0; k < m_live.size() && !room; ++k) room = m_slots[m_live[k]].isFree();
+    for (size_t k = 0; k < m_live.size() && !room; ++k)
+        room = m_users.userOf(m_live[k]) == nullptr &&
+               t >= m_slots[m_live[k]].attachedAtMs() + CFrameAssembler::LOGIN_FIRST_BYTES_MS;
     if (room == m_listenerWatched) return;
     if (m_poller.watch(m_listener.fd(), TOKEN_LISTENER, room)) m_listenerWatched = room;
 }
 
 bool CBsServerSocket::evictIdleSlot(int64_t nowMs) {
     int oldest = -1;
-    for (int i = 0; i < SLOT_COUNT; ++i) {
+    for (size_t k = 0; k < m_live.size(); ++k) {
+        const int i = m_live[k];
         const CConnectionSlot& s = m_slots[i];
         if (s.isFree() || m_users.userOf(i) != nullptr) continue;
         if (nowMs < s.attachedAtMs() + CFrameAssembler::LOGIN_FIRST_BYTES_MS) continue;
@@ -144,6 +144,10 @@ void CBsServerSocket::acceptPending(bool waiting) {
         // The user of the slot's previous connection was unbound when it ended.
         m_users.unbindConnection(index);
         m_slots[index].attach(std::move(accepted), t);
+        if (!m_listed[index]) {
+            m_listed[index] = true;
+            m_live.insert(std::upper_bound(m_live.begin(), m_live.end(), index), index);
+        }
         updateInterest(index);
     }
     updateListenerInterest();
@@ -183,7 +187,8 @@ void CBsServerSocket::receive(int index, int64_t nowMs) {
 }
 
 void CBsServerSocket::expireDeadlines(int64_t nowMs) {
-    for (int i = 0; i < SLOT_COUNT; ++i) {
+    for (size_t k = 0; k < m_live.size(); ++k) {
+        const int i = m_live[k];
         CConnectionSlot& s = m_slots[i];
         if (!s.isOpen() || s.packetReady || s.redeliverAtMs != 0) continue;
         const int64_t deadline = s.frames().deadlineMs();
@@ -197,8 +202,12 @@ void CBsServerSocket::expireDeadlines(int64_t nowMs) {
 }
 
 void CBsServerSocket::handleOne() {
-    for (int step = 1; step <= SLOT_COUNT; ++step) {
-        const int i = (m_cursor + step) % SLOT_COUNT;
+    // The search starts after the slot served last and goes round once.
+    const size_t count = m_live.size();
+    const size_t start = static_cast<size_t>(
+        std::upper_bound(m_live.begin(), m_live.end(), m_cursor) - m_live.begin());
+    for (size_t step = 0; step < count; ++step) {
+        const int i = m_live[(start + step) % count];
         CConnectionSlot& s = m_slots[i];
         if (!s.packetReady || !s.isOpen() || s.redeliverAtMs != 0) continue;
         m_cursor = i;
@@ -215,7 +224,8 @@ void CBsServerSocket::handleOne() {
 }
 
 void CBsServerSocket::handOverDue(int64_t nowMs) {
-    for (int i = 0; i < SLOT_COUNT; ++i) {
+    for (size_t k = 0; k < m_live.size(); ++k) {
+        const int i = m_live[k];
         CConnectionSlot& s = m_slots[i];
         const bool due = s.redeliverAtMs != 0 && nowMs >= s.redeliverAtMs;
         const bool nextRound = s.handOverMore && s.storeBytes() < HAND_OVER_ROUND / 2;
@@ -257,14 +267,16 @@ void CBsServerSocket::flushSlot(int index, int64_t nowMs) {
 }
 
 void CBsServerSocket::flushAll(int64_t nowMs) {
-    for (int i = 0; i < SLOT_COUNT; ++i) {
+    for (size_t k = 0; k < m_live.size(); ++k) {
+        const int i = m_live[k];
         const CConnectionSlot& s = m_slots[i];
         if (s.sendableBytes() > 0 && !s.blocked()) flushSlot(i, nowMs);
     }
 }
 
 void CBsServerSocket::checkOutput(int64_t nowMs) {
-    for (int i = 0; i < SLOT_COUNT; ++i) {
+    for (size_t k = 0; k < m_live.size(); ++k) {
+        const int i = m_live[k];
         CConnectionSlot& s = m_slots[i];
         if (s.isFree()) continue;
         if (s.state() == CConnectionSlot::State::LINGERING) {
@@ -320,7 +332,7 @@ void CBsServerSocket::applySyncOutcomes() {
     for (const CHeldMailStore::SyncOutcome& o : m_outcomes) {
         if (o.through <= m_syncedThrough) continue;
         m_syncedThrough = o.through;
-        for (int i = 0; i < SLOT_COUNT; ++i)
+        for (const int i : m_live)
             if (m_slots[i].gated()) m_slots[i].openGates(o.through, o.ok);
     }
 }
@@ -396,11 +408,12 @@ void CBsServerSocket::deleteUser(const char* name) {
 int64_t CBsServerSocket::nextWakeMs(int64_t nowMs, bool& busy) const {
     busy = false;
     int64_t nearest = 0;
-    bool full = true;
+    bool full = m_live.size() == static_cast<size_t>(SLOT_COUNT);
     const auto consider = [&nearest](int64_t t) {
         if (t != 0 && (nearest == 0 || t < nearest)) nearest = t;
     };
-    for (int i = 0; i < SLOT_COUNT; ++i) {
+    for (size_t k = 0; k < m_live.size(); ++k) {
+        const int i = m_live[k];
         const CConnectionSlot& s = m_slots[i];
         if (s.isFree()) {
             full = false;
@@ -430,7 +443,8 @@ int64_t CBsServerSocket::nextWakeMs(int64_t nowMs, bool& busy) const {
     // With every slot taken, a connection without a user becomes closable at the end of its
     // log-in time; the listener is looked at again then.
     if (full && m_listening && !m_listenerWatched) {
-        for (int i = 0; i < SLOT_COUNT; ++i) {
+        for (size_t k = 0; k < m_live.size(); ++k) {
+            const int i = m_live[k];
             if (m_users.userOf(i) == nullptr)
                 consider(m_slots[i].attachedAtMs() + CFrameAssembler::LOGIN_FIRST_BYTES_MS);
         }
@@ -438,7 +452,19 @@ int64_t CBsServerSocket::nextWakeMs(int64_t nowMs, bool& busy) const {
     return nearest;
 }
 
+void CBsServerSocket::pruneLive() {
+    size_t kept = 0;
+    for (const int i : m_live) {
+        if (m_slots[i].isFree())
+            m_listed[i] = false;
+        else
+            m_live[kept++] = i;
+    }
+    m_live.resize(kept);
+}
+
 void CBsServerSocket::pollOnce(int wakeFd, int maxWaitMs) {
+    pruneLive();
     int64_t t = now();
     if (wakeFd >= 0 && wakeFd != m_wakeFd && m_poller.watch(wakeFd, TOKEN_WAKE, true))
         m_wakeFd = wakeFd;
@@ -479,7 +505,8 @@ void CBsServerSocket::pollOnce(int wakeFd, int maxWaitMs) {
     }
     acceptPending(acceptWaiting);
 
-    for (int i = 0; i < SLOT_COUNT; ++i) {
+    for (size_t k = 0; k < m_live.size(); ++k) {
+        const int i = m_live[k];
         CConnectionSlot& s = m_slots[i];
         if (!s.readable) continue;
         if (s.state() == CConnectionSlot::State::LINGERING) {
@@ -497,7 +524,7 @@ void CBsServerSocket::pollOnce(int wakeFd, int maxWaitMs) {
     t = now();
     handOverDue(t);
     // Held mail on its way leaves a window per pass, whatever else is waiting.
-    for (int i = 0; i < SLOT_COUNT; ++i)
+    for (const int i : m_live)
         if (m_slots[i].handingOver()) flushSlot(i, t);
     checkOutput(t);
     // A slot freed during this pass takes a connection left waiting in the listen queue at once.

@@ -135,6 +135,7 @@ class CBsServerSocket : private CConnectionOutput {
     // all it held). False when a held record could not be written.
     bool abandon(int index, bool sync = true);
     int64_t nextWakeMs(int64_t nowMs, bool& busy) const;
+    void pruneLive();
 
     // While packets keep coming, the poller is asked once in this many passes.
     static constexpr int BUSY_PASSES_PER_LOOK = 8;
@@ -155,6 +156,10 @@ class CBsServerSocket : private CConnectionOutput {
     uint64_t m_syncedThrough = 0;  // the sync outcomes applied so far cover this ticket
     std::vector<CHeldMailStore::SyncOutcome> m_outcomes;
     std::unique_ptr<CConnectionSlot[]> m_slots;
+    // The slots in use, in index order, so that a pass looks at those only (a slot freed during
+    // a pass leaves the list at the start of the next).
+    std::vector<int> m_live;
+    std::vector<bool> m_listed = std::vector<bool>(SLOT_COUNT);
     int m_cursor = 0;
     int m_wakeFd = -1;
     int m_busyPasses = 0;
