@@ -1,5 +1,6 @@
 // tovis: the Tovi server. `tovis [--config-dir DIR]` runs it with its window,
-// `tovis --headless [--config-dir DIR]` without one.
+// `tovis --headless [--config-dir DIR]` without one. The window comes from a module loaded only
+// then (see window_entry.h), so that the server without a window does not load Qt.
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -7,10 +8,9 @@
 #include "platform/command_line.h"
 #include "platform/config_dir.h"
 #include "platform/display_check.h"
+#include "platform/loadable_module.h"
 #include "server/app/headless_server.h"
-#ifdef TOVI_SERVER_WINDOW
-#include "server/app/windowed_server.h"
-#endif
+#include "server/app/window_entry.h"
 
 namespace {
 
@@ -35,6 +35,7 @@ int main(int argc, char** argv) {
     tovi::CommandLine options;
     const int exitCode = tovi::parseCommandLine(argc, argv, "tovis", true, printUsage, options);
     if (exitCode >= 0) return exitCode;
+    tovi::WindowEntry runWindow = nullptr;
     if (!options.headless) {
 #ifdef TOVI_SERVER_WINDOW
         std::string why;
@@ -44,8 +45,20 @@ int main(int argc, char** argv) {
                          why.c_str());
             return 2;
         }
-        // Before any thread exists, so that every thread leaves the signals to the window.
-        tovi::CWindowedServer::blockStopSignals();
+        // Loaded before any thread exists; the window blocks SIGINT and SIGTERM first thing,
+        // so that every thread leaves them to it.
+        tovi::CLoadableModule module;
+        const std::string path =
+            tovi::CLoadableModule::programDirectory() + "/" + tovi::WINDOW_MODULE_FILE;
+        if (module.load(path, why))
+            runWindow =
+                reinterpret_cast<tovi::WindowEntry>(module.find(tovi::WINDOW_ENTRY_NAME, why));
+        if (runWindow == nullptr) {
+            std::fprintf(stderr,
+                         "tovis: the server window cannot be loaded (%s); run tovis --headless\n",
+                         why.c_str());
+            return 2;
+        }
 #else
         std::fputs("tovis: the server window is not part of this build; run tovis --headless\n",
                    stderr);
@@ -63,8 +76,6 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "tovis: %s\n", error.c_str());
         return 1;
     }
-#ifdef TOVI_SERVER_WINDOW
-    if (!options.headless) return tovi::CWindowedServer(dir).run(argc, argv);
-#endif
+    if (runWindow != nullptr) return runWindow(dir.c_str(), argc, argv);
     return tovi::CHeadlessServer(dir).run();
 }

@@ -1,5 +1,9 @@
 // tovis with its window as a process: without a display it says so and exits 2; with one (the
 // offscreen platform here) SIGTERM and SIGINT end it in order, as the shut-down question does.
+// The window comes from libtovis_window.so beside the program, which the server without a window
+// never loads (nor Qt under it).
+#include <filesystem>
+
 #include "server_app_support.h"
 
 namespace tovi::test {
@@ -21,6 +25,26 @@ struct WindowedServer : ChildProgram {
     }
 };
 
+// Whether the running process has mapped a file whose name contains part.
+bool maps(pid_t pid, const std::string& part) {
+    return contents("/proc/" + std::to_string(pid) + "/maps").find(part) != std::string::npos;
+}
+
+// ChildProgram starts the programs in $TOVI_BIN_DIR; while this lives, those in dir.
+struct ProgramsIn {
+    explicit ProgramsIn(const std::string& dir) {
+        if (const char* was = std::getenv("TOVI_BIN_DIR")) m_was = was;
+        ::setenv("TOVI_BIN_DIR", dir.c_str(), 1);
+    }
+    ~ProgramsIn() {
+        if (m_was.empty())
+            ::unsetenv("TOVI_BIN_DIR");
+        else
+            ::setenv("TOVI_BIN_DIR", m_was.c_str(), 1);
+    }
+    std::string m_was;
+};
+
 }  // namespace
 
 TEST(WindowedProgram, WithoutADisplaySaysSoInOneLineAndExits2) {
@@ -38,6 +62,51 @@ TEST(WindowedProgram, WithoutADisplaySaysSoInOneLineAndExits2) {
         EXPECT_NE(said.find("--headless"), std::string::npos) << said;
         // Nothing was started: no settings file was made.
         EXPECT_FALSE(fileExists(dir.file("Tovis.ini")));
+    }
+}
+
+TEST(WindowedProgram, WithoutItsWindowModuleSaysSoInOneLineAndExits2) {
+    TempDir bin, dir;
+    std::error_code ec;
+    ASSERT_TRUE(std::filesystem::copy_file(ChildProgram::path("tovis"), bin.file("tovis"), ec))
+        << ec.message();
+    WindowedServer server;
+    {
+        ProgramsIn copy(bin.path);
+        ASSERT_TRUE(server.start(dir.path, {"QT_QPA_PLATFORM=offscreen"}));
+    }
+    EXPECT_EQ(server.wait(10000), 2);
+    const std::string said = contents(server.stderrPath);
+    EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 1) << said;
+    EXPECT_NE(said.find("libtovis_window.so"), std::string::npos) << said;
+    EXPECT_NE(said.find("--headless"), std::string::npos) << said;
+    EXPECT_FALSE(fileExists(dir.file("Tovis.ini")));
+}
+
+TEST(WindowedProgram, OnlyTheServerWithAWindowLoadsQtAndALinkToTheProgramFindsTheWindow) {
+    TempDir bin;
+    std::error_code ec;
+    // A link elsewhere (as an installer might put one on the PATH) to the program in the build.
+    std::filesystem::create_symlink(std::filesystem::absolute(ChildProgram::path("tovis")),
+                                    bin.file("tovis"), ec);
+    ASSERT_FALSE(ec) << ec.message();
+    for (const bool windowed : {false, true}) {
+        TempDir dir;
+        const int port = freePort();
+        ASSERT_TRUE(replaceFileAtomically(dir.file("Tovis.ini"),
+                                          "[SERVER]\nPORT=" + std::to_string(port) + "\n"));
+        ChildProgram server;
+        {
+            ProgramsIn link(bin.path);
+            std::vector<std::string> args = {"--config-dir", dir.path};
+            if (!windowed) args.push_back("--headless");
+            ASSERT_TRUE(server.start("tovis", args, dir.file("tovis.stderr"),
+                                     {"QT_QPA_PLATFORM=offscreen"}));
+        }
+        ASSERT_TRUE(waitServerUp(port, 10000)) << contents(dir.file("tovis.stderr"));
+        EXPECT_EQ(maps(server.pid, "libQt6Core"), windowed);
+        EXPECT_EQ(maps(server.pid, "libtovis_window.so"), windowed);
+        EXPECT_EQ(server.stop(SIGTERM, 8000), 0) << contents(dir.file("tovis.stderr"));
     }
 }
 
