@@ -21,6 +21,9 @@ class Output : public CConnectionOutput {
   public:
     size_t bytes = 0;
     bool sendResult(int, int32_t, int32_t, int32_t) override { return ++bytes != 0; }
+    bool sendResultAfterSync(int, int32_t, uint64_t ticket) override {
+        return (bytes += ticket & 1) != SIZE_MAX;
+    }
     bool sendFrame(int, const char* frame, size_t length) override {
         for (size_t i = 0; i < length; ++i) bytes += static_cast<unsigned char>(frame[i]) & 1;
         return true;
