@@ -2,19 +2,31 @@
 # Builds the server and every benchmark, runs them one after the other and prints their figures,
 # then a summary of the targets. Each program stops by itself; each is also cut off after 6 min.
 #
-#   bench/run_all.sh [--quick]        (build directory: $TOVI_BUILD_DIR, else build/)
+#   bench/run_all.sh [--quick] [--server PATH] [--out NAME]
+#     (build directory: $TOVI_BUILD_DIR, else build/; --server: another tovis to measure, e.g. an
+#     older build kept aside; --out: the name of the figures file, output.txt by default)
 set -u
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 BUILD=${TOVI_BUILD_DIR:-$ROOT/build}
 QUICK=""
-[ "${1:-}" = "--quick" ] && QUICK=--quick
+SERVER=""
+NAME=output
+while [ $# -gt 0 ]; do
+  case $1 in
+    --quick) QUICK=--quick ;;
+    --server) SERVER=$2; shift ;;
+    --out) NAME=$2; shift ;;
+    *) echo "usage: bench/run_all.sh [--quick] [--server PATH] [--out NAME]" >&2; exit 2 ;;
+  esac
+  shift
+done
 
 [ -f "$BUILD/build.ninja" ] || cmake -S "$ROOT" -B "$BUILD" -G Ninja || exit 1
 ninja -C "$BUILD" benchmarks || exit 1
 export TOVI_BIN_DIR="$BUILD/bin"
 
-OUT="$BUILD/bench/output.txt"
-JSON="$BUILD/bench/results.jsonl"
+OUT="$BUILD/bench/$NAME.txt"
+JSON="$BUILD/bench/$NAME.jsonl"
 : >"$OUT"
 : >"$JSON"
 failed=0
@@ -28,6 +40,7 @@ for prog in echo_baseline server_relay_latency server_relay_throughput server_fa
   fi
   args=""
   case $prog in client_*) ;; *) args=$QUICK ;; esac
+  case $prog in echo_baseline) ;; *) [ -n "$SERVER" ] && args="$args --server $SERVER" ;; esac
   echo
   echo "== $prog $args"
   # The figures go to the terminal and to the output file; the JSON lines to their own file.
