@@ -140,21 +140,28 @@ TEST_F(ServerWindow, DeletingTheSelectedUserDisconnectsItsClientAndRemovesItForG
     EXPECT_EQ(newBob.login("bob"), LOGIN_UNKNOWN_NAME);
 }
 
-void typeDays(CServerSettingsDlg* dialog, const char* days) {
-    dialog->daysEdit()->clear();
-    QTest::keyClicks(dialog->daysEdit(), days);
-}
-
 struct HoldCase {
     const char* name;
     const char* limit;      // DELLIMIT in Tovis.ini
     const char* shownDays;  // what the dialog opens with; "" with the box cleared
-    std::function<void(CServerSettingsDlg*)> edit;
+    const char* typed;      // the days typed over them; nullptr: the box is cleared instead
     bool failWrite;
     const char* written;  // the line written, or nullptr when the file stays as it was
     Names stillHeld;      // "name:text" of what the worker keeps once it has applied its limit
 };
 void PrintTo(const HoldCase& c, std::ostream* os) { *os << c.name; }
+
+const HoldCase holdCases[] = {
+    // Ten days to seven: written, and the worker drops both older mails.
+    {"TenDaysToSeven", "864000", "10", "7", false, "DELLIMIT=604800\n", {}},
+    // Clearing the box writes 0: held mail is kept for ever.
+    {"Cleared", "864000", "10", nullptr, false, "DELLIMIT=0\n", {"carol:8 days", "dave:12 days"}},
+    // An hour set by hand is not turned into "for ever" by an unchanged OK.
+    {"AnHourByHand", "3600", "", "", false, nullptr, {}},
+    // Nine days and an hour, shown as 9, is kept when confirmed unchanged.
+    {"NineDaysAndAnHour", "781200", "9", "9", false, nullptr, {"carol:8 days"}},
+    // A failed write shows both boxes and the worker keeps its ten days.
+    {"FailedWrite", "864000", "10", "7", true, nullptr, {"carol:8 days"}}};
 
 // Held mail: bob's own, and mail 8 and 12 days old for carol and dave. The worker applies its
 // limit to the store when bob logs in and takes his.
@@ -170,12 +177,28 @@ TEST_P(HoldLimit, OnlyAChangeIsWrittenAndTheWorkerAppliesTheLimitInForce) {
     openWindow();
     const std::string before = contents(ini());
     if (c.failWrite) CFileFaults::failRenamesTo("Tovis.ini");
-    inSettingsDialog([&](CServerSettingsDlg* dialog) {
-        EXPECT_EQ(dialog->windowTitle().toStdString(), "設定");
-        EXPECT_EQ(dialog->deleteOldBox()->isChecked(), *c.shownDays != '\0');
-        EXPECT_EQ(dialog->daysEdit()->text().toStdString(), c.shownDays);
-        c.edit(dialog);
-        QTest::mouseClick(dialog->okButton(), Qt::LeftButton);
+    inSettingsDialog([&](CServerSettingsDlg* d) {
+        EXPECT_EQ(d->windowTitle().toStdString(), "設定");
+        EXPECT_EQ(d->deleteOldBox()->isChecked(), *c.shownDays != '\0');
+        EXPECT_EQ(d->daysEdit()->text().toStdString(), c.shownDays);
+        if (c.typed == nullptr) {
+            QTest::mouseClick(d->deleteOldBox(), Qt::LeftButton);
+            EXPECT_FALSE(d->daysEdit()->isEnabled());
+            EXPECT_TRUE(d->daysEdit()->text().isEmpty());
+        } else if (d->deleteOldBox()->isChecked()) {
+            // Ticked with no days or 0 days cannot be confirmed, not even by Enter; a minus sign
+            // cannot be typed.
+            d->daysEdit()->clear();
+            EXPECT_FALSE(d->okButton()->isEnabled());
+            QTest::keyClicks(d->daysEdit(), "-0");
+            EXPECT_EQ(d->daysEdit()->text().toStdString(), "0");
+            EXPECT_FALSE(d->okButton()->isEnabled());
+            QTest::keyClick(d->daysEdit(), Qt::Key_Return);
+            EXPECT_TRUE(d->isVisible());
+            d->daysEdit()->clear();
+            QTest::keyClicks(d->daysEdit(), c.typed);
+        }
+        QTest::mouseClick(d->okButton(), Qt::LeftButton);
     });
     CFileFaults::reset();
     if (c.written != nullptr) EXPECT_NE(contents(ini()).find(c.written), std::string::npos);
@@ -188,58 +211,8 @@ TEST_P(HoldLimit, OnlyAChangeIsWrittenAndTheWorkerAppliesTheLimitInForce) {
         << held(storeFile()).size();
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, HoldLimit,
-    ::testing::Values(
-        // Ten days to seven: written, and the worker drops both older mails.
-        HoldCase{"TenDaysToSeven",
-                 "864000",
-                 "10",
-                 [](auto* d) { typeDays(d, "7"); },
-                 false,
-                 "DELLIMIT=604800\n",
-                 {}},
-        // Clearing the box writes 0: held mail is kept for ever.
-        HoldCase{"Cleared",
-                 "864000",
-                 "10",
-                 [](CServerSettingsDlg* d) {
-                     QTest::mouseClick(d->deleteOldBox(), Qt::LeftButton);
-                     EXPECT_FALSE(d->daysEdit()->isEnabled());
-                     EXPECT_TRUE(d->daysEdit()->text().isEmpty());
-                 },
-                 false,
-                 "DELLIMIT=0\n",
-                 {"carol:8 days", "dave:12 days"}},
-        // An hour set by hand is not turned into "for ever" by an unchanged OK.
-        HoldCase{"AnHourByHand", "3600", "", [](auto*) {}, false, nullptr, {}},
-        // Nine days and an hour, shown as 9 and kept when confirmed unchanged. Ticked with no days
-        // or 0 days cannot be confirmed; a minus sign cannot be typed.
-        HoldCase{"NineDaysAndAnHour",
-                 "781200",
-                 "9",
-                 [](CServerSettingsDlg* d) {
-                     d->daysEdit()->clear();
-                     EXPECT_FALSE(d->okButton()->isEnabled());
-                     QTest::keyClicks(d->daysEdit(), "-0");
-                     EXPECT_EQ(d->daysEdit()->text().toStdString(), "0");
-                     EXPECT_FALSE(d->okButton()->isEnabled());
-                     QTest::keyClick(d->daysEdit(), Qt::Key_Return);
-                     EXPECT_TRUE(d->isVisible());
-                     typeDays(d, "9");
-                 },
-                 false,
-                 nullptr,
-                 {"carol:8 days"}},
-        // A failed write shows both boxes and the worker keeps its ten days.
-        HoldCase{"FailedWrite",
-                 "864000",
-                 "10",
-                 [](auto* d) { typeDays(d, "7"); },
-                 true,
-                 nullptr,
-                 {"carol:8 days"}}),
-    [](const ::testing::TestParamInfo<HoldCase>& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Cases, HoldLimit, ::testing::ValuesIn(holdCases),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(ServerWindow, HidesIntoTheTrayAndALeftClickAloneBringsItBack) {
     startServer();

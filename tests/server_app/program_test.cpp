@@ -30,100 +30,72 @@ bool maps(pid_t pid, const std::string& part) {
     return contents("/proc/" + std::to_string(pid) + "/maps").find(part) != std::string::npos;
 }
 
-// ChildProgram starts the programs in $TOVI_BIN_DIR; while this lives, those in dir.
-struct ProgramsIn {
-    explicit ProgramsIn(const std::string& dir) {
-        if (const char* was = std::getenv("TOVI_BIN_DIR")) m_was = was;
-        ::setenv("TOVI_BIN_DIR", dir.c_str(), 1);
-    }
-    ~ProgramsIn() {
-        if (m_was.empty())
-            ::unsetenv("TOVI_BIN_DIR");
-        else
-            ::setenv("TOVI_BIN_DIR", m_was.c_str(), 1);
-    }
-    std::string m_was;
-};
+// Runs start with ChildProgram taking the programs from dir instead of $TOVI_BIN_DIR.
+bool startFrom(const std::string& dir, const std::function<bool()>& start) {
+    const char* was = std::getenv("TOVI_BIN_DIR");
+    const std::string saved = was != nullptr ? was : "bin";
+    ::setenv("TOVI_BIN_DIR", dir.c_str(), 1);
+    const bool started = start();
+    ::setenv("TOVI_BIN_DIR", saved.c_str(), 1);
+    return started;
+}
 
 }  // namespace
 
-TEST(WindowedProgram, WithoutADisplaySaysSoInOneLineAndExits2) {
-    TempDir dir;
-    const std::vector<std::vector<std::string>> environments = {
-        {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"},
-        {"DISPLAY=:97", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"},
-        {"DISPLAY=:97", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM=xcb"}};
-    for (const auto& environment : environments) {
-        WindowedServer server;
-        ASSERT_TRUE(server.start(dir.path, environment));
-        EXPECT_EQ(server.wait(10000), 2);
-        const std::string said = contents(server.stderrPath);
-        EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 1) << said;
-        EXPECT_NE(said.find("--headless"), std::string::npos) << said;
-        // Nothing was started: no settings file was made.
-        EXPECT_FALSE(fileExists(dir.file("Tovis.ini")));
-    }
-}
-
-TEST(WindowedProgram, WithoutItsWindowModuleSaysSoInOneLineAndExits2) {
+// No display (none set, or one that is not there), or a copy of the program without its window
+// module beside it: one line naming what is missing and --headless, exit code 2, nothing made.
+TEST(WindowedProgram, WithoutADisplayOrItsWindowModuleSaysSoInOneLineAndExits2) {
     TempDir bin, dir;
     std::error_code ec;
     ASSERT_TRUE(std::filesystem::copy_file(ChildProgram::path("tovis"), bin.file("tovis"), ec))
         << ec.message();
-    WindowedServer server;
-    {
-        ProgramsIn copy(bin.path);
-        ASSERT_TRUE(server.start(dir.path, {"QT_QPA_PLATFORM=offscreen"}));
+    const std::tuple<std::vector<std::string>, bool, const char*> cases[] = {
+        {{"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}, false, "--headless"},
+        {{"DISPLAY=:97", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}, false, "--headless"},
+        {{"DISPLAY=:97", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM=xcb"}, false, "--headless"},
+        {{"QT_QPA_PLATFORM=offscreen"}, true, "libtovis_window.so"}};
+    for (const auto& [environment, copied, missing] : cases) {
+        WindowedServer server;
+        auto start = [&] { return server.start(dir.path, environment); };
+        ASSERT_TRUE(copied ? startFrom(bin.path, start) : start());
+        EXPECT_EQ(server.wait(10000), 2);
+        const std::string said = contents(server.stderrPath);
+        EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 1) << said;
+        EXPECT_NE(said.find(missing), std::string::npos) << said;
+        EXPECT_NE(said.find("--headless"), std::string::npos) << said;
+        EXPECT_FALSE(fileExists(dir.file("Tovis.ini")));
     }
-    EXPECT_EQ(server.wait(10000), 2);
-    const std::string said = contents(server.stderrPath);
-    EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 1) << said;
-    EXPECT_NE(said.find("libtovis_window.so"), std::string::npos) << said;
-    EXPECT_NE(said.find("--headless"), std::string::npos) << said;
-    EXPECT_FALSE(fileExists(dir.file("Tovis.ini")));
 }
 
-TEST(WindowedProgram, OnlyTheServerWithAWindowLoadsQtAndALinkToTheProgramFindsTheWindow) {
+// Started through a link elsewhere (as an installer might put one on the PATH), the program finds
+// its window beside itself. Either way SIGTERM and SIGINT end it in order, disconnecting every
+// client, with what was accepted on disk.
+TEST(WindowedProgram, OnlyTheWindowLoadsQtALinkFindsItAndSignalsEndItInOrder) {
     TempDir bin;
     std::error_code ec;
-    // A link elsewhere (as an installer might put one on the PATH) to the program in the build.
     std::filesystem::create_symlink(std::filesystem::absolute(ChildProgram::path("tovis")),
                                     bin.file("tovis"), ec);
     ASSERT_FALSE(ec) << ec.message();
-    for (const bool windowed : {false, true}) {
+    for (const auto& [windowed, signal] :
+         {std::pair{false, SIGTERM}, std::pair{true, SIGTERM}, std::pair{true, SIGINT}}) {
         TempDir dir;
         const int port = freePort();
         ASSERT_TRUE(replaceFileAtomically(dir.file("Tovis.ini"),
                                           "[SERVER]\nPORT=" + std::to_string(port) + "\n"));
         ChildProgram server;
-        {
-            ProgramsIn link(bin.path);
-            std::vector<std::string> args = {"--config-dir", dir.path};
-            if (!windowed) args.push_back("--headless");
-            ASSERT_TRUE(server.start("tovis", args, dir.file("tovis.stderr"),
-                                     {"QT_QPA_PLATFORM=offscreen"}));
-        }
-        ASSERT_TRUE(waitServerUp(port, 10000)) << contents(dir.file("tovis.stderr"));
+        std::vector<std::string> args = {"--config-dir", dir.path};
+        if (!windowed) args.push_back("--headless");
+        ASSERT_TRUE(startFrom(bin.path, [&] {
+            return server.start("tovis", args, dir.file("tovis.stderr"),
+                                {"QT_QPA_PLATFORM=offscreen"});
+        }));
+        ASSERT_TRUE(waitServerUp(port, 10000)) << contents(server.stderrPath);
         EXPECT_EQ(maps(server.pid, "libQt6Core"), windowed);
         EXPECT_EQ(maps(server.pid, "libtovis_window.so"), windowed);
-        EXPECT_EQ(server.stop(SIGTERM, 8000), 0) << contents(dir.file("tovis.stderr"));
-    }
-}
-
-TEST(WindowedProgram, SigtermAndSigintEndItInOrderDisconnectingEveryClient) {
-    for (int signal : {SIGTERM, SIGINT}) {
-        TempDir dir;
-        const int port = freePort();
-        ASSERT_TRUE(replaceFileAtomically(dir.file("Tovis.ini"),
-                                          "[SERVER]\nPORT=" + std::to_string(port) + "\n"));
-        WindowedServer server;
-        ASSERT_TRUE(server.start(dir.path, {"QT_QPA_PLATFORM=offscreen"}));
-        ASSERT_TRUE(waitServerUp(port, 10000)) << contents(server.stderrPath);
         CTestClient alice;
         ASSERT_TRUE(enter(alice, port, "alice"));
         EXPECT_EQ(server.stop(signal, 8000), 0) << contents(server.stderrPath);
         EXPECT_TRUE(alice.waitClosed(1000));
-        // What was accepted is on disk.
         EXPECT_EQ(contents(dir.file("TovisUser.dat")).substr(0, 20), nameField("alice"));
     }
 }
