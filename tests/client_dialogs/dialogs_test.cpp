@@ -1,8 +1,10 @@
 // The dialogs' wiring: each control reaches its rule, each result reaches the caller, every
-// message goes through the message-box seam, every control has an accessible name.
+// message goes through the message-box seam, every control has an accessible name; and the
+// byte-limited edits they are made of.
 #include <gtest/gtest.h>
 
 #include <QCheckBox>
+#include <QClipboard>
 #include <QFileDialog>
 #include <QLabel>
 #include <QPushButton>
@@ -14,6 +16,8 @@
 #include "client/dialogs/client_settings.h"
 #include "client/dialogs/compose_dlg.h"
 #include "client/dialogs/compose_text.h"
+#include "client/dialogs/cp932_line_edit.h"
+#include "client/dialogs/cp932_text_edit.h"
 #include "client/dialogs/mail_view_dlg.h"
 #include "client/dialogs/register_dlg.h"
 #include "client/dialogs/send_target_dlg.h"
@@ -31,6 +35,13 @@ using test::named;
 QPushButton* button(QWidget* dlg, const char* text) {
     return named<QPushButton>(dlg, QString::fromUtf8(text));
 }
+
+// The send worker's side of a mailbox.
+struct Mailbox {
+    CMailboxStorage storage;
+    CPacketMailbox view;
+    Mailbox() { view.bind(&storage.lock, &storage.mailSlots, &storage.sendStatus); }
+};
 
 // Each case has the application and scripted message boxes.
 struct Dialogs : ::testing::Test {
@@ -95,7 +106,7 @@ TEST_F(Dialogs, ComposeSendComposesTheTextFromBothFields) {
     EXPECT_EQ(dlg.textLength(), static_cast<int>(expected.size()));
 }
 
-TEST_F(Dialogs, ComposeCancelAsksBeforeDiscardingAQuotation) {
+TEST_F(Dialogs, ComposeCancelAsksBeforeDiscardingAQuotationWhichKeepsAllButBrokenBytes) {
     CComposeDlg dlg;
     dlg.setBody(CComposeText::quotationBlock("a", "quoted"));
     EXPECT_EQ(named<QPlainTextEdit>(&dlg, QStringLiteral("本文"))->toPlainText(),
@@ -117,16 +128,15 @@ TEST_F(Dialogs, ComposeCancelAsksBeforeDiscardingAQuotation) {
     empty.reject();
     EXPECT_FALSE(empty.isVisible());
     EXPECT_EQ(boxes.texts().size(), 2u);  // no question for empty fields
-}
 
-TEST_F(Dialogs, ComposeBytesThatAreNotCp932LeaveOnlyThemselvesOut) {
-    CComposeDlg dlg;
-    // A stored text with a broken double-byte character, quoted in a reply.
-    dlg.setBody(CComposeText::quotationBlock("a", "ok\x81 " + cp932("了解")));
-    dlg.show();
-    button(&dlg, "送信")->click();
-    EXPECT_EQ(dlg.result(), QDialog::Accepted);
-    EXPECT_NE(dlg.body().find("ok " + cp932("了解") + "\r\n---"), std::string::npos);
+    // A stored text with a broken double-byte character, quoted in a reply: only that byte is
+    // left out.
+    CComposeDlg broken;
+    broken.setBody(CComposeText::quotationBlock("a", "ok\x81 " + cp932("了解")));
+    broken.show();
+    button(&broken, "送信")->click();
+    EXPECT_EQ(broken.result(), QDialog::Accepted);
+    EXPECT_NE(broken.body().find("ok " + cp932("了解") + "\r\n---"), std::string::npos);
 }
 
 TEST_F(Dialogs, ComposeControlsFollowTheWindowSize) {
@@ -274,18 +284,6 @@ TEST_F(Dialogs, RegisterFirstRunEditsTheAddressLockedModeOnlyNameAndGroup) {
     EXPECT_EQ(locked.address() + locked.name(), "mailhostB");
 }
 
-}  // namespace
-namespace test {
-void bindSendView(CMailboxStorage& storage, CPacketMailbox& view);
-}
-namespace {
-
-struct Mailbox {
-    CMailboxStorage storage;
-    CPacketMailbox view;
-    Mailbox() { test::bindSendView(storage, view); }
-};
-
 TEST_F(Dialogs, WaitClosesWhenTheAwaitedConditionHolds) {
     Mailbox box;
     ASSERT_EQ(box.view.putSlot(8, "\x22\0\0\0\0\0\0\0", SLOT_OUTBOUND), 8u);
@@ -319,14 +317,94 @@ TEST_F(Dialogs, WaitCancelGivesUpAndLeavesTheMailboxAlone) {
     // The wait is over: a later change of the status (while the caller shows its own box)
     // does not turn the cancellation into an acceptance.
     box.view.setStatus(ST_CONNECTED);
-    QTimer pause;
-    pause.setSingleShot(true);
-    pause.start(250);
-    while (pause.isActive()) QApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+    test::pumpFor(250);
     EXPECT_EQ(dlg.result(), QDialog::Rejected);
     box.view.setStatus(ST_CONNECTING);
     EXPECT_TRUE(CWaitDlg::conditionHolds(box.view, CWaitDlg::WAIT_SENDING));
     EXPECT_FALSE(CWaitDlg::conditionHolds(box.view, CWaitDlg::WAIT_CONNECTING));
+}
+
+// The byte-limited edits as the user meets them: typing, input-method commits and pasting stop at
+// the limit; a character cp932 cannot hold is refused with a message and nothing changes.
+TEST_F(Dialogs, Cp932LineEditStopsAtTheByteLimitHoweverTextArrives) {
+    CCp932LineEdit edit(20);
+    edit.show();
+    test::typeText(&edit, QStringLiteral("あいうえおかきくけこさ"));  // 11 characters, 22 bytes
+    EXPECT_EQ(edit.text(), QStringLiteral("あいうえおかきくけこ"));
+    edit.clear();
+    test::typeText(&edit, QStringLiteral("abcdefghijklmnopqrs"));  // 19 bytes: one left
+    test::commitText(&edit, QStringLiteral("漢字"));
+    EXPECT_EQ(edit.cp932Text(), "abcdefghijklmnopqrs");
+    test::typeText(&edit, QStringLiteral("ｱ"));  // a half-width kana is one byte
+    EXPECT_EQ(edit.cp932Text().size(), 20u);
+
+    edit.clear();
+    edit.setText(QStringLiteral("ab"));
+    QApplication::clipboard()->setText(QStringLiteral("0123456789012345678901234"));
+    edit.end(false);
+    edit.paste();
+    EXPECT_EQ(edit.text(), QStringLiteral("ab012345678901234567"));
+    // Replacing a selection frees its bytes first.
+    edit.selectAll();
+    QApplication::clipboard()->setText(QStringLiteral("全部置換"));
+    edit.paste();
+    EXPECT_EQ(edit.text(), QStringLiteral("全部置換"));
+    // A pasted line break has no place in a one-line field.
+    edit.clear();
+    QApplication::clipboard()->setText(QStringLiteral("ab\r\ncd\n"));
+    edit.paste();
+    EXPECT_EQ(edit.cp932Text(), "abcd");
+    EXPECT_TRUE(boxes.texts().empty());
+}
+
+TEST_F(Dialogs, Cp932LineEditRefusesCharactersCp932CannotHold) {
+    CCp932LineEdit edit(20);
+    edit.show();
+    edit.setCp932Text(cp932("名前"));
+    edit.end(false);
+    QApplication::clipboard()->setText(QStringLiteral("a한b"));
+    edit.paste();
+    test::typeText(&edit, QStringLiteral("é"));
+    EXPECT_EQ(edit.text(), QStringLiteral("名前"));
+    QApplication::processEvents();  // the user is told once the edit has been turned down
+    ASSERT_FALSE(boxes.texts().empty());
+    EXPECT_EQ(boxes.texts().front(), cp932("cp932 で表せない文字は入力できません。\n"));
+}
+
+TEST_F(Dialogs, Cp932TextEditCountsLineBreaksAsTwoBytes) {
+    CCp932TextEdit edit(7);
+    edit.show();
+    test::typeText(&edit, QStringLiteral("ab\ncd\nef"));  // "ab" CR LF "cd" = 6, a break needs 2
+    EXPECT_EQ(edit.toPlainText(), QStringLiteral("ab\ncde"));
+    EXPECT_EQ(edit.cp932Text(), "ab\r\ncde");
+    EXPECT_EQ(edit.byteCount(), 7);
+
+    edit.clear();
+    QApplication::clipboard()->setText(QStringLiteral("12\r\n34\r\n56"));
+    edit.paste();
+    EXPECT_EQ(edit.cp932Text(), "12\r\n34");  // the second break would need bytes 7 and 8
+
+    edit.clear();
+    test::commitText(&edit, QStringLiteral("日本語です"));  // 10 bytes into 7: three characters
+    EXPECT_EQ(edit.toPlainText(), QStringLiteral("日本語"));
+    QApplication::clipboard()->setText(QStringLiteral("한"));
+    edit.paste();
+    EXPECT_EQ(edit.toPlainText(), QStringLiteral("日本語"));
+    EXPECT_EQ(boxes.texts(), (test::Names{cp932("cp932 で表せない文字は入力できません。\n")}));
+}
+
+TEST_F(Dialogs, Cp932ProgramTextIsShownInFullBeyondTheLimit) {
+    CCp932TextEdit edit(4);
+    edit.show();
+    edit.setCp932Text("long\r\ntext");
+    EXPECT_EQ(edit.cp932Text(), "long\r\ntext");
+    edit.moveCursor(QTextCursor::End);
+    test::typeText(&edit, QStringLiteral("x"));
+    EXPECT_EQ(edit.cp932Text(), "long\r\ntext");
+    // Deleting is always possible.
+    QKeyEvent back(QEvent::KeyPress, Qt::Key_Backspace, Qt::NoModifier);
+    QApplication::sendEvent(&edit, &back);
+    EXPECT_EQ(edit.cp932Text(), "long\r\ntex");
 }
 
 // Every dialog has its caption, and every control of it an accessible name.
