@@ -250,10 +250,11 @@ int freePort() {
     return port > 0 ? port : 0;
 }
 
+// Appends a fixed NUL-padded field of size bytes.
 static void putField(std::string& out, const char* text, size_t size) {
-    size_t n = text != nullptr ? std::min(std::strlen(text), size) : 0;
-    out.append(text != nullptr ? text : "", n);
-    out.append(size - n, '\0');
+    char field[32];  // the longest field is an address of 23 bytes
+    putName(field, text != nullptr ? text : "", size);
+    out.append(field, size);
 }
 
 std::string encodeUserRecord(const char* name, const char* group, const char* address) {

@@ -38,7 +38,11 @@ CBsServerSocket::CBsServerSocket(const std::string& dataDirectory)
     m_store.startWriter();
 }
 
-CBsServerSocket::~CBsServerSocket() { closeAll(); }
+CBsServerSocket::~CBsServerSocket() {
+    closeAll();
+    // The store outlives the signal (members end in reverse order): it must not raise it.
+    m_store.setSyncListener(nullptr);
+}
 
 bool CBsServerSocket::startListening(const char* address, int port) {
     std::strncpy(m_bindAddress, address ? address : "", sizeof m_bindAddress - 1);

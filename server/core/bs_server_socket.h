@@ -52,8 +52,10 @@ class CBsServerSocket : private CConnectionOutput {
     // Held mail is queued for a connection in rounds of about this much; the next round is
     // queued once less than half a round of it is left unsent.
     static constexpr size_t HAND_OVER_ROUND = 256 * 1024;
-    // A connection's queued output (held mail being handed over aside) may not pass this.
-    static constexpr size_t DEFAULT_QUEUE_CAP = 256 * 1024;
+    // A connection's queued output (held mail being handed over aside) may not pass this. It
+    // fills only once the socket's own buffer (far larger on a busy connection) is full too, and
+    // it is what a client that stops reading costs in memory.
+    static constexpr size_t DEFAULT_QUEUE_CAP = 128 * 1024;
     // A connection that takes none of its queued bytes for this long is closed.
     static constexpr int64_t DEFAULT_STALL_MS = 20000;
 

@@ -116,13 +116,6 @@ bool CConnectionSlot::openGates(uint64_t through, bool ok) {
     return opened;
 }
 
-size_t CConnectionSlot::sendableBytes() const {
-    if (m_gates.empty()) return unsentBytes();
-    const uint64_t head = m_outBase + m_outHead;
-    const uint64_t gate = m_gates.front().at;
-    return gate > head ? static_cast<size_t>(gate - head) : 0;
-}
-
 size_t CConnectionSlot::cappedBytes() const {
     const size_t unsent = unsentBytes();
     return unsent > m_storeBytes ? unsent - m_storeBytes : 0;

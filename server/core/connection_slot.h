@@ -104,7 +104,11 @@ class CConnectionSlot {
     bool flush(int64_t nowMs);
     size_t unsentBytes() const { return m_out.size() - m_outHead; }
     // Unsent bytes before the first closed gate.
-    size_t sendableBytes() const;
+    size_t sendableBytes() const {
+        if (m_gates.empty()) return unsentBytes();
+        const uint64_t head = m_outBase + m_outHead;
+        return m_gates.front().at > head ? static_cast<size_t>(m_gates.front().at - head) : 0;
+    }
     // Unsent bytes that count against the queue's cap (held mail being handed over does not).
     size_t cappedBytes() const;
     // The last send left bytes behind because the socket had no room for them: its room is
