@@ -14,6 +14,16 @@
 
 namespace tovi::test {
 
+// The bytes of a mail file: the head and the text; lengthField stands for the text's length when
+// given.
+inline std::string mailBytes(const std::string& owner, int32_t time, int32_t box,
+                             const std::string& peer, int32_t token, const std::string& text,
+                             int32_t lengthField = -1) {
+    return nameField(owner) + int32s({time, box}) + nameField(peer) +
+           int32s({token, lengthField == -1 ? static_cast<int32_t>(text.size()) : lengthField}) +
+           text;
+}
+
 // A client's configuration: Tovic.ini with address, port, name, group and a mail directory.
 struct ClientConfig {
     TempDir root;
@@ -55,14 +65,12 @@ struct FakeHost : CConnectionHost {
         return registerDialog(firstRun);
     }
     bool registrationChanged() const override { return changed; }
-    bool onUserList(const char*, uint32_t) override {
-        replies.push_back(PKT_USERLIST);
+    bool reply(int32_t type) {
+        replies.push_back(type);
         return replyResult;
     }
-    bool onMailResult(const char*, uint32_t) override {
-        replies.push_back(PKT_MAIL_RESULT);
-        return replyResult;
-    }
+    bool onUserList(const char*, uint32_t) override { return reply(PKT_USERLIST); }
+    bool onMailResult(const char*, uint32_t) override { return reply(PKT_MAIL_RESULT); }
     void reloadLists() override { ++reloads; }
     void checkFlagFiles() override { ++flagChecks; }
     void pause(int) override {}

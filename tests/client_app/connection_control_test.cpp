@@ -62,17 +62,14 @@ TEST(ConnectionControl, StatusTableBoxesActionsResultsAndRepeats) {
         host.waitResult = row.dialogResult;
         CConnectionControl control(config.settings, host);
         const int passes = row.result ? 1 : 2;
+        Names expected;
         for (int pass = 0; pass < passes; ++pass) {
             for (int answer : row.answers) boxes.queueAnswer(answer);
+            for (const char* text : row.boxes) expected.push_back(cp932(text));
             EXPECT_EQ(control.statusAction(row.status), row.result);
         }
-        Names expected;
-        for (int pass = 0; pass < passes; ++pass)
-            for (const char* text : row.boxes) expected.push_back(cp932(text));
         EXPECT_EQ(boxes.texts(), expected);
-        if (!row.boxes.empty()) {
-            EXPECT_EQ(boxes.shown()[0].buttons, row.buttons);
-        }
+        if (!row.boxes.empty()) EXPECT_EQ(boxes.shown()[0].buttons, row.buttons);
         EXPECT_EQ(host.exits, row.exits * passes);
         EXPECT_EQ(host.registerDialogs, std::vector<int>(row.registerDialogs * passes, 1));
         EXPECT_EQ(host.waits, std::vector<int>(row.waits * passes, WAIT_CONNECTING));

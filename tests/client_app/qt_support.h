@@ -13,13 +13,6 @@
 
 namespace tovi::test {
 
-// Tovic.ini of a configured client (ASCII texts).
-inline std::string clientIni(int port, const std::string& name, const std::string& group,
-                             const std::string& mailDir) {
-    return "[SERVER]\nPORT=" + std::to_string(port) + "\nADDRESS=127.0.0.1\n[USER]\nNAME=" + name +
-           "\nGROUP=" + group + "\nDIR=" + mailDir + "\n";
-}
-
 // One client on its own configuration directory: the application object and its main window,
 // started without the pause after worker starts.
 struct ClientWindow {
@@ -35,8 +28,10 @@ struct ClientWindow {
         mailDir = dir + "mail/";
         makeDirectories(mailDir);
         if (!fileExists(dir + "Tovic.ini")) {
-            EXPECT_TRUE(
-                replaceFileAtomically(dir + "Tovic.ini", clientIni(port, name, group, mailDir)));
+            EXPECT_TRUE(replaceFileAtomically(dir + "Tovic.ini",
+                                              "[SERVER]\nPORT=" + std::to_string(port) +
+                                                  "\nADDRESS=127.0.0.1\n[USER]\nNAME=" + name +
+                                                  "\nGROUP=" + group + "\nDIR=" + mailDir + "\n"));
         }
         start();
     }
