@@ -326,7 +326,7 @@ TEST_F(Dialogs, WaitCancelGivesUpAndLeavesTheMailboxAlone) {
 
 // The byte-limited edits as the user meets them: typing, input-method commits and pasting stop at
 // the limit; a character cp932 cannot hold is refused with a message and nothing changes.
-TEST_F(Dialogs, Cp932LineEditStopsAtTheByteLimitHoweverTextArrives) {
+TEST_F(Dialogs, Cp932LineEditStopsAtTheByteLimitHoweverTextArrivesAndRefusesOtherCharacters) {
     CCp932LineEdit edit(20);
     edit.show();
     test::typeText(&edit, QStringLiteral("あいうえおかきくけこさ"));  // 11 characters, 22 bytes
@@ -355,11 +355,8 @@ TEST_F(Dialogs, Cp932LineEditStopsAtTheByteLimitHoweverTextArrives) {
     edit.paste();
     EXPECT_EQ(edit.cp932Text(), "abcd");
     EXPECT_TRUE(boxes.texts().empty());
-}
 
-TEST_F(Dialogs, Cp932LineEditRefusesCharactersCp932CannotHold) {
-    CCp932LineEdit edit(20);
-    edit.show();
+    // Characters cp932 cannot hold, pasted or typed, are refused and the text stays.
     edit.setCp932Text(cp932("名前"));
     edit.end(false);
     QApplication::clipboard()->setText(QStringLiteral("a한b"));
