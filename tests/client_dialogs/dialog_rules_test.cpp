@@ -106,21 +106,6 @@ TEST(MailViewText, SplitsTitleAndBodyKeepingEveryBodyByte) {
     }
 }
 
-std::string mailFile(const test::TempDir& dir, int32_t box, int32_t token, const std::string& text,
-                     int32_t lengthField) {
-    MailHead head;
-    std::strcpy(head.owner, "me");
-    head.box = box;
-    head.token = token;
-    std::string bytes(CMessageFile::HEAD_SIZE, '\0');
-    CMessageFile::encodeHead(head, bytes.data());
-    putInt32(bytes.data() + 52, lengthField);
-    bytes += text;
-    const std::string path = dir.file(box ? "_TovicS1" : "_TovicR1_0");
-    EXPECT_TRUE(replaceFileAtomically(path, bytes));
-    return path;
-}
-
 int32_t tokenOf(const std::string& path) {
     return getInt32(test::contents(path).data() + CMessageFile::TOKEN_OFFSET);
 }
@@ -128,7 +113,7 @@ int32_t tokenOf(const std::string& path) {
 TEST(MailViewText, LoadMarksReceivedMailReadKeepsSentMailAsItIsAndRefusesBadFiles) {
     test::TempDir dir;
     const std::string text = "[Subject]:_[" + cp932("件名") + "]_" + cp932("本文") + "\r\n";
-    const std::string received = mailFile(dir, 0, 777, text, static_cast<int32_t>(text.size()));
+    const std::string received = test::mailFile(dir, 0, text, 777);
     std::string title, body;
     ASSERT_TRUE(CMailViewText::load(received, 0, title, body));
     EXPECT_EQ(title, cp932("件名"));
@@ -137,7 +122,7 @@ TEST(MailViewText, LoadMarksReceivedMailReadKeepsSentMailAsItIsAndRefusesBadFile
     ASSERT_TRUE(CMailViewText::load(received, 0, title, body));  // a second opening
     EXPECT_EQ(tokenOf(received), 0);
 
-    const std::string sent = mailFile(dir, 1, 555, text, static_cast<int32_t>(text.size()));
+    const std::string sent = test::mailFile(dir, 1, text, 555);
     const std::string before = test::contents(sent);
     ASSERT_TRUE(CMailViewText::load(sent, 1, title, body));
     EXPECT_EQ(test::contents(sent), before);
@@ -146,11 +131,11 @@ TEST(MailViewText, LoadMarksReceivedMailReadKeepsSentMailAsItIsAndRefusesBadFile
     // a file shorter than the head.
     EXPECT_FALSE(CMailViewText::load(dir.file("none"), 0, title, body));
     EXPECT_FALSE(
-        CMailViewText::load(mailFile(dir, 1, 5, std::string(20001, 'x'), 20001), 1, title, body));
-    EXPECT_FALSE(CMailViewText::load(mailFile(dir, 1, 5, "abc", -1), 1, title, body));
-    EXPECT_FALSE(CMailViewText::load(mailFile(dir, 1, 5, "abc", 4), 1, title, body));
+        CMailViewText::load(test::mailFile(dir, 1, std::string(20001, 'x')), 1, title, body));
+    EXPECT_FALSE(CMailViewText::load(test::mailFile(dir, 1, "abc", 5, -1), 1, title, body));
+    EXPECT_FALSE(CMailViewText::load(test::mailFile(dir, 1, "abc", 5, 4), 1, title, body));
     EXPECT_TRUE(
-        CMailViewText::load(mailFile(dir, 1, 5, std::string(20000, 'x'), 20000), 1, title, body));
+        CMailViewText::load(test::mailFile(dir, 1, std::string(20000, 'x')), 1, title, body));
     EXPECT_EQ(body.size(), 20000u);
     ASSERT_TRUE(replaceFileAtomically(dir.file("short"), std::string(30, '\0')));
     EXPECT_FALSE(CMailViewText::load(dir.file("short"), 0, title, body));

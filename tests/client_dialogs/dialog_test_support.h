@@ -32,6 +32,18 @@ inline std::string repeat(const std::string& s, int n) {
     return out;
 }
 
+// A mail file of the user "me" from "you" in dir, one name per box: the head and the text, with
+// lengthField in place of the text's length when given.
+inline std::string mailFile(const TempDir& dir, int32_t box, const std::string& text,
+                            int32_t token = 4242, int32_t lengthField = INT32_MIN) {
+    const std::string path = dir.file(box ? "_TovicS1" : "_TovicR1_0");
+    const int32_t length =
+        lengthField == INT32_MIN ? static_cast<int32_t>(text.size()) : lengthField;
+    EXPECT_TRUE(replaceFileAtomically(path, nameField("me") + int32s({0, box}) + nameField("you") +
+                                                int32s({token, length}) + text));
+    return path;
+}
+
 // Every control (button, edit, list, drop-down) of the dialog has an accessible name.
 inline QStringList unnamedControls(QWidget* root) {
     QStringList out;

@@ -10,7 +10,6 @@
 #include <QPushButton>
 #include <QRadioButton>
 
-#include "client/connection/message_file.h"
 #include "client/connection/packet_mailbox.h"
 #include "client/dialogs/about_dlg.h"
 #include "client/dialogs/client_settings.h"
@@ -119,8 +118,8 @@ TEST_F(Dialogs, ComposeCancelAsksBeforeDiscardingAQuotationWhichKeepsAllButBroke
     button(&dlg, "ｷｬﾝｾﾙ")->click();
     EXPECT_FALSE(dlg.isVisible());
     EXPECT_EQ(dlg.result(), QDialog::Rejected);
-    EXPECT_EQ(boxes.texts().size(), 2u);
-    EXPECT_EQ(boxes.shown()[0].text, cp932("編集された内容は破棄されます。よろしいですか？"));
+    EXPECT_EQ(boxes.texts(),
+              test::Names(2, cp932("編集された内容は破棄されます。よろしいですか？")));
     EXPECT_EQ(boxes.shown()[0].buttons, MB_OKCANCEL);
 
     CComposeDlg empty;
@@ -159,21 +158,10 @@ TEST_F(Dialogs, ComposeControlsFollowTheWindowSize) {
     EXPECT_EQ(body->height(), before + 100);
 }
 
-std::string writeMail(const test::TempDir& dir, int32_t box, const std::string& text) {
-    MailHead head;
-    std::strcpy(head.owner, "me");
-    std::strcpy(head.peer, "you");
-    head.box = box;
-    head.token = 4242;
-    const std::string name =
-        box ? CMessageFile::sentName(4242) : CMessageFile::receivedName(4242, 0);
-    EXPECT_TRUE(CMessageFile::write(dir.path, name, head, text.data(), text.size()));
-    return dir.file(name);
-}
-
 TEST_F(Dialogs, MailViewShowsTheSplitTextAndRepliesWithTheQuoteFlag) {
     test::TempDir dir;
-    const std::string path = writeMail(dir, 0, "[Subject]:_[" + cp932("件名") + "]_body\r\nline");
+    const std::string path =
+        test::mailFile(dir, 0, "[Subject]:_[" + cp932("件名") + "]_body\r\nline");
     CMailViewDlg dlg(path, 0, nullptr);
     EXPECT_EQ(named<QLineEdit>(&dlg, QStringLiteral("タイトル"))->text(), QStringLiteral("件名"));
     EXPECT_EQ(named<QPlainTextEdit>(&dlg, QStringLiteral("本文"))->toPlainText(),
@@ -190,7 +178,7 @@ TEST_F(Dialogs, MailViewShowsTheSplitTextAndRepliesWithTheQuoteFlag) {
 
 TEST_F(Dialogs, MailViewSentMailHasNoReplyAndAFailedLoadIsReported) {
     test::TempDir dir;
-    CMailViewDlg sent(writeMail(dir, 1, "[Subject]:_[t]_b"), 1, nullptr);
+    CMailViewDlg sent(test::mailFile(dir, 1, "[Subject]:_[t]_b"), 1, nullptr);
     sent.show();
     EXPECT_FALSE(button(&sent, "返信")->isVisible());
     EXPECT_FALSE(named<QCheckBox>(&sent, QStringLiteral("引用"))->isVisible());
@@ -210,7 +198,8 @@ TEST_F(Dialogs, MailViewSaveWritesTheBodyAndRemembersTheFolder) {
     CClientSettings settings;
     ASSERT_TRUE(replaceFileAtomically(dir.file("Tovic.ini"), "[USER]\n"));
     ASSERT_EQ(settings.load(dir.file("Tovic.ini")), 1);
-    CMailViewDlg dlg(writeMail(dir, 1, "[Subject]:_[t]_" + cp932("本文") + "\r\n"), 1, &settings);
+    CMailViewDlg dlg(test::mailFile(dir, 1, "[Subject]:_[t]_" + cp932("本文") + "\r\n"), 1,
+                     &settings);
     dlg.show();
     // Through the save dialog, as the menu command opens it.
     test::WhenModal<QFileDialog> act([&](QFileDialog* f) {
@@ -412,7 +401,7 @@ TEST_F(Dialogs, EachHasItsCaptionAndEveryControlAnAccessibleName) {
     Mailbox box;
     CSendTargetDlg target(&directory, "g");
     CComposeDlg compose;
-    CMailViewDlg view(writeMail(dir, 0, "[Subject]:_[t]_b"), 0, nullptr);
+    CMailViewDlg view(test::mailFile(dir, 0, "[Subject]:_[t]_b"), 0, nullptr);
     CUserSettingsDlg settings("/a", 1, 0, 0, 1);
     CRegisterDlg registration(1, "", "", "");
     CWaitDlg wait(box.view, CWaitDlg::WAIT_SENDING);
