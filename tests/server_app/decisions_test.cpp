@@ -62,20 +62,31 @@ TEST(UserList, ADeletionNamesTheUserByItsStoredBytes) {
     EXPECT_EQ(displayed(list), (Names{"a", "B", "m"}));
 }
 
-TEST(HoldPeriod, TheDialogOpensFromTheLimitInWholeDays) {
-    // DELLIMIT, box ticked, days text.
-    const std::tuple<int32_t, bool, std::string> cases[] = {{864000, true, "10"},
-                                                            {90000, true, "1"},
-                                                            {86399, false, ""},
-                                                            {3600, false, ""},
-                                                            {0, false, ""},
-                                                            {-86400, false, ""},
-                                                            {863913600, true, "9999"},
-                                                            {2000000000, true, "9999"}};
-    for (const auto& [limit, checked, text] : cases) {
-        const CHoldPeriod period(limit);
-        EXPECT_EQ(period.initiallyChecked(), checked) << limit;
-        EXPECT_EQ(period.initialText(), text) << limit;
+// The dialog opens from the limit in whole days (ticked when there is at least one). Only a
+// change of the shown days is written: a limit that is not whole days, or longer than the field
+// can show, is kept when confirmed as opened.
+TEST(HoldPeriod, OpensInWholeDaysAndOnlyAChangeOfTheShownDaysIsWritten) {
+    // DELLIMIT opened with, the days shown ("": box cleared), days confirmed, the limit written
+    // (-1: nothing).
+    const std::tuple<int32_t, std::string, int32_t, int32_t> cases[] = {
+        {864000, "10", 7, 604800},
+        {864000, "10", 0, 0},
+        {864000, "10", 10, -1},
+        {90000, "1", 1, -1},
+        {86399, "", 0, -1},
+        {3600, "", 1, 86400},
+        {3600, "", 0, -1},
+        {0, "", 9999, 863913600},
+        {-86400, "", 0, -1},
+        {863913600, "9999", 9999, -1},
+        {2000000000, "9999", 9999, -1}};
+    for (const auto& [opened, shown, days, written] : cases) {
+        const CHoldPeriod period(opened);
+        EXPECT_EQ(period.initiallyChecked(), !shown.empty()) << opened;
+        EXPECT_EQ(period.initialText(), shown) << opened;
+        int32_t limit = -1;
+        EXPECT_EQ(period.changedLimit(days, limit), written != -1) << opened << " " << days;
+        EXPECT_EQ(limit, written) << opened << " " << days;
     }
 }
 
@@ -86,20 +97,6 @@ TEST(HoldPeriod, OnlyDigitsAndAPositiveNumberOfDaysCanBeConfirmedWithTheBoxTicke
     EXPECT_TRUE(CHoldPeriod::canConfirm(false, ""));
     EXPECT_EQ(CHoldPeriod::confirmedDays(true, "0007"), 7);
     EXPECT_EQ(CHoldPeriod::confirmedDays(false, "7"), 0);
-}
-
-// Only a change of the shown days is written: a limit that is not whole days, or longer than the
-// field can show, is kept when confirmed as opened.
-TEST(HoldPeriod, OnlyAChangeOfTheShownDaysIsWritten) {
-    // DELLIMIT opened with, days confirmed, the limit written (-1: nothing).
-    const std::tuple<int32_t, int32_t, int32_t> cases[] = {
-        {864000, 7, 604800}, {864000, 0, 0}, {0, 9999, 863913600}, {3600, 1, 86400},
-        {3600, 0, -1},       {90000, 1, -1}, {864000, 10, -1},     {2000000000, 9999, -1}};
-    for (const auto& [opened, days, written] : cases) {
-        int32_t limit = -1;
-        EXPECT_EQ(CHoldPeriod(opened).changedLimit(days, limit), written != -1) << opened << days;
-        EXPECT_EQ(limit, written) << opened << " " << days;
-    }
 }
 
 TEST(ServerSettingsFile, ANegativeHoldLimitKeepsMailForEverAndAnUnwritablePortStays6998) {

@@ -70,19 +70,6 @@ class ServerWindow : public ::testing::Test {
         EXPECT_TRUE(test::enter(*client, port, name)) << name;
         return client;
     }
-    // Opens the holding-period dialog and runs step on it.
-    void inSettingsDialog(std::function<void(CServerSettingsDlg*)> step) {
-        bool reached = false;
-        WhenModal<QWidget> onModal([&](QWidget* modal) {
-            auto* dialog = qobject_cast<CServerSettingsDlg*>(modal);
-            reached = dialog != nullptr;
-            if (dialog == nullptr) return modal->close(), void();
-            step(dialog);
-            if (dialog->isVisible()) dialog->reject();
-        });
-        QTest::mouseClick(window->settingsButton(), Qt::LeftButton);
-        EXPECT_TRUE(reached);
-    }
     std::string ini() const { return dir.file("Tovis.ini"); }
     std::string storeFile() const { return dir.file("TovisBackMail.dat"); }
 
@@ -177,7 +164,9 @@ TEST_P(HoldLimit, OnlyAChangeIsWrittenAndTheWorkerAppliesTheLimitInForce) {
     openWindow();
     const std::string before = contents(ini());
     if (c.failWrite) CFileFaults::failRenamesTo("Tovis.ini");
-    inSettingsDialog([&](CServerSettingsDlg* d) {
+    bool opened = false;
+    WhenModal<CServerSettingsDlg> onDialog([&](CServerSettingsDlg* d) {
+        opened = true;
         EXPECT_EQ(d->windowTitle().toStdString(), "設定");
         EXPECT_EQ(d->deleteOldBox()->isChecked(), *c.shownDays != '\0');
         EXPECT_EQ(d->daysEdit()->text().toStdString(), c.shownDays);
@@ -199,7 +188,10 @@ TEST_P(HoldLimit, OnlyAChangeIsWrittenAndTheWorkerAppliesTheLimitInForce) {
             QTest::keyClicks(d->daysEdit(), c.typed);
         }
         QTest::mouseClick(d->okButton(), Qt::LeftButton);
+        if (d->isVisible()) d->reject();
     });
+    QTest::mouseClick(window->settingsButton(), Qt::LeftButton);
+    EXPECT_TRUE(opened);
     CFileFaults::reset();
     if (c.written != nullptr) EXPECT_NE(contents(ini()).find(c.written), std::string::npos);
     if (c.written == nullptr) EXPECT_EQ(contents(ini()), before);
