@@ -13,8 +13,8 @@
 #include "client/connection/message_file.h"
 #include "client/dialogs/mail_view_dlg.h"
 #include "client/dialogs/user_settings_dlg.h"
+#include "client_app_support.h"
 #include "qt_support.h"
-#include "support/scripted_server.h"
 #include "ui/qt/tray_icon.h"
 #include "ui/scripted_message_boxes.h"
 
@@ -23,10 +23,8 @@ namespace {
 
 void writeMail(const std::string& dir, const std::string& name, int32_t box, int32_t token,
                const std::string& title) {
-    const std::string text = "[Subject]:_[" + title + "]_body";
     std::ofstream(dir + name, std::ios::binary)
-        << nameField("alice") + int32s({1700000000, box}) + nameField("bob") +
-               int32s({token, static_cast<int32_t>(text.size())}) + text;
+        << mailBytes("alice", 1700000000, box, "bob", token, "[Subject]:_[" + title + "]_body");
 }
 
 struct Fixture {
