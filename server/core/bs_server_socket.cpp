@@ -241,7 +241,7 @@ void CBsServerSocket::handOverDue(int64_t nowMs) {
         s.handOverMore = false;
         if (!s.isOpen()) continue;
         bool more = false;
-        m_handler.redeliverHeld(i, s.redeliverName, HAND_OVER_ROUND, &more);
+        m_handler.redeliverHeld(i, s.redeliverName, HAND_OVER_ROUND, &more, due);
         s.handOverMore = more;
         flushSlot(i, nowMs);
     }

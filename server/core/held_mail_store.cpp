@@ -332,7 +332,8 @@ bool CHeldMailStore::recoverLocked() {
 }
 
 bool CHeldMailStore::redeliverHeld(const char* name, int32_t holdLimit, int32_t now,
-                                   CHeldMailTarget& target, size_t maxBytes, bool* more) {
+                                   CHeldMailTarget& target, size_t maxBytes, bool* more,
+                                   bool thin) {
     if (more != nullptr) *more = false;
     std::lock_guard<std::recursive_mutex> lock(m_mutex);
     requestSync();  // the file is read below; what was appended reaches the disk as usual
@@ -341,12 +342,14 @@ bool CHeldMailStore::redeliverHeld(const char* name, int32_t holdLimit, int32_t 
     if (!m_reader.isOpen() && !m_reader.open(m_path, CFile::READ)) return false;
     bool ok = true;
     auto own = m_nameIds.find(name);
+    bool leftForLater = false;  // records of name wait for a further call
     if (own != m_nameIds.end()) {
         size_t offered = 0;
         for (uint32_t i : m_byName[own->second]) {
             Entry& e = m_index[i];
             if (e.state != LIVE) continue;
             if (offered >= maxBytes) {
+                leftForLater = true;
                 if (more != nullptr) *more = true;
                 break;
             }
@@ -365,9 +368,13 @@ bool CHeldMailStore::redeliverHeld(const char* name, int32_t holdLimit, int32_t 
         }
     }
     // Every hand-over thins the whole store: expired mail and mail for unknown names go.
+    if (!thin) return ok;
     std::vector<int64_t> gone;
     for (size_t id = 0; id < m_names.size(); ++id) {
         if (m_byName[id].empty()) continue;
+        // The user's own records are all delivered, old or not; those left for a further call
+        // are not judged here. (Ones a failed delivery left behind are, like anybody's.)
+        if (leftForLater && id == own->second) continue;
         const bool known = target.isKnownRecipient(m_names[id].c_str());
         for (uint32_t i : m_byName[id]) {
             Entry& e = m_index[i];

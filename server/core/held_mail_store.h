@@ -109,9 +109,10 @@ class CHeldMailStore {
     // reported); records of others older than holdLimit seconds (0: never) before now and records
     // whose recipient target does not know are gone. False when the store could not be read.
     // At most about maxBytes of records are offered in one call; *more tells whether records of
-    // name are left for a further call.
+    // name are left for a further call. A further call of the same hand-over passes thin false:
+    // the store was thinned by its first call.
     bool redeliverHeld(const char* name, int32_t holdLimit, int32_t now, CHeldMailTarget& target,
-                       size_t maxBytes = SIZE_MAX, bool* more = nullptr);
+                       size_t maxBytes = SIZE_MAX, bool* more = nullptr, bool thin = true);
     // Deliveries written whole: their records are gone (noted on disk before this returns).
     bool handedOver(const std::vector<int64_t>& refs);
     // A delivery that was not written: its record stays for the next hand-over.

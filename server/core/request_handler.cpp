@@ -177,9 +177,11 @@ bool CRequestHandler::deliverHeld(int32_t storedTime, const char* payload, size_
     return m_handOverSlot >= 0 && m_out.deliver(m_handOverSlot, storedTime, payload, length, ref);
 }
 
-bool CRequestHandler::redeliverHeld(int index, const char* name, size_t maxBytes, bool* more) {
+bool CRequestHandler::redeliverHeld(int index, const char* name, size_t maxBytes, bool* more,
+                                    bool thin) {
     m_handOverSlot = index;
-    const bool ok = m_store.redeliverHeld(name, m_holdLimit, nowSeconds(), *this, maxBytes, more);
+    const bool ok =
+        m_store.redeliverHeld(name, m_holdLimit, nowSeconds(), *this, maxBytes, more, thin);
     m_handOverSlot = -1;
     return ok;
 }

@@ -62,9 +62,9 @@ class CRequestHandler : private CHeldMailTarget {
     int routeMail(int32_t sendType, const char* user, const char* group, const char* payload,
                   size_t length, uint64_t* ticket);
     // Hands the mail held for name over to the connection, at most maxBytes of it (*more: some
-    // is left for a further call); the store is thinned as it goes.
+    // is left for a further call, which passes thin false); the store is thinned by the first.
     bool redeliverHeld(int index, const char* name, size_t maxBytes = SIZE_MAX,
-                       bool* more = nullptr);
+                       bool* more = nullptr, bool thin = true);
 
   private:
     void handleLogin(int index, const char* body, size_t length);

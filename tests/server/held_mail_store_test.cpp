@@ -126,4 +126,22 @@ TEST_F(HeldMailStoreFile, ExpiredAndOrphanedRecordsGoUndeliveredOnesStay) {
     EXPECT_EQ(handOver(store, "u"), Names{"100:c"});
 }
 
+// A user's own held mail is all delivered, however old, also when it leaves in several rounds;
+// only the first round thins the store.
+TEST_F(HeldMailStoreFile, OwnMailLeavingInRoundsIsAllDeliveredOthersExpire) {
+    ASSERT_TRUE(replaceFileAtomically(path, heldRecord("u", 1, "a") + heldRecord("v", 1, "old") +
+                                                heldRecord("u", 2, "b") + heldRecord("u", 3, "c")));
+    CHeldMailStore store(path);
+    ASSERT_TRUE(store.recover());
+    bool more = true;
+    for (bool first = true; more; first = false) {
+        ASSERT_TRUE(store.redeliverHeld("u", 10, 100, *this, 1, &more, first));
+        ASSERT_TRUE(store.handedOver(refs));
+        refs.clear();
+    }
+    EXPECT_EQ(delivered, (Names{"1:a", "2:b", "3:c"}));
+    EXPECT_TRUE(store.compactNow());
+    EXPECT_EQ(contents(path), "");
+}
+
 }  // namespace tovi::test
