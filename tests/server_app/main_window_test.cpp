@@ -193,8 +193,11 @@ TEST_P(HoldLimit, OnlyAChangeIsWrittenAndTheWorkerAppliesTheLimitInForce) {
     QTest::mouseClick(window->settingsButton(), Qt::LeftButton);
     EXPECT_TRUE(opened);
     CFileFaults::reset();
-    if (c.written != nullptr) EXPECT_NE(contents(ini()).find(c.written), std::string::npos);
-    if (c.written == nullptr) EXPECT_EQ(contents(ini()), before);
+    if (c.written != nullptr) {
+        EXPECT_NE(contents(ini()).find(c.written), std::string::npos);
+    } else {
+        EXPECT_EQ(contents(ini()), before);
+    }
     const Names failed = {cp932("初期化ファイルに設定失敗"),
                           cp932("初期化ファイル書き込みでエラー発生\n")};
     EXPECT_EQ(boxes.texts(), c.failWrite ? failed : Names{});
