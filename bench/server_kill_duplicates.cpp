@@ -54,7 +54,6 @@ int main(int argc, char** argv) {
         // The kill comes after a varying part of the hand-over has been read.
         const int readBeforeKill = kill ? 1 + (round * 397) % 900 : records;
         int got = 0;
-        bool killedNow = false;
         for (;;) {
             int32_t type = 0;
             const char* body = nullptr;
@@ -68,7 +67,6 @@ int main(int argc, char** argv) {
             if (++got == readBeforeKill && kill) {
                 // Whatever the server wrote before it died is still read to the end.
                 ::kill(server.pid(), SIGKILL);
-                killedNow = true;
                 ++killed;
             }
         }

@@ -55,8 +55,9 @@ TEST(SendWorker, EverySequenceThatLogsInDeliversInOrderAndCarriesRequests) {
         EXPECT_TRUE(eventually(
             [&] { return f.slot(1).empty() && server.got(c.registers + 1) == REQUEST; }));
         EXPECT_EQ(server.got(0), frame(PKT_LOGIN, nameField("alice")));
-        if (c.registers)
+        if (c.registers) {
             EXPECT_EQ(server.got(1), frame(PKT_REGISTER, nameField("alice") + nameField("sales")));
+        }
         EXPECT_EQ(f.sender.logIns(), 1);
         EXPECT_EQ(server.accepted(), 1);
     }

@@ -69,7 +69,9 @@ TEST(ConnectionControl, StatusTableBoxesActionsResultsAndRepeats) {
             EXPECT_EQ(control.statusAction(row.status), row.result);
         }
         EXPECT_EQ(boxes.texts(), expected);
-        if (!row.boxes.empty()) EXPECT_EQ(boxes.shown()[0].buttons, row.buttons);
+        if (!row.boxes.empty()) {
+            EXPECT_EQ(boxes.shown()[0].buttons, row.buttons);
+        }
         EXPECT_EQ(host.exits, row.exits * passes);
         EXPECT_EQ(host.registerDialogs, std::vector<int>(row.registerDialogs * passes, 1));
         EXPECT_EQ(host.waits, std::vector<int>(row.waits * passes, WAIT_CONNECTING));

@@ -193,7 +193,9 @@ TEST(Registration, ChangedFlagAndTheAddressTakenOrTheRefusal) {
         EXPECT_EQ(r.accept(c.typed, c.name, c.group), c.refusal) << c.typed << c.name;
         EXPECT_EQ(r.changed(), c.changed) << c.typed << c.name;
         EXPECT_EQ(r.name(), c.refusal.empty() ? c.name : "A");
-        if (c.refusal.empty()) EXPECT_EQ(r.address(), c.address) << c.typed;
+        if (c.refusal.empty()) {
+            EXPECT_EQ(r.address(), c.address) << c.typed;
+        }
     }
     CRegistration first(1, "", "", "");
     EXPECT_EQ(first.accept("10.0.0.1", cp932("山田"), cp932("営業")), "");
@@ -357,10 +359,11 @@ TEST(UserSettingsRules, CompletesCreatesOnRequestOrRefuses) {
         if (c.answer != 0) expected.push_back(question);
         if (!c.lastBox.empty()) expected.push_back(c.lastBox);
         EXPECT_EQ(boxes.texts(), expected) << c.typed;
-        if (!c.existsAfterwards.empty() && c.existsAfterwards[0] == '!')
+        if (!c.existsAfterwards.empty() && c.existsAfterwards[0] == '!') {
             EXPECT_FALSE(std::filesystem::exists(c.existsAfterwards.substr(1)));
-        else if (!c.existsAfterwards.empty())
+        } else if (!c.existsAfterwards.empty()) {
             EXPECT_TRUE(std::filesystem::is_directory(c.existsAfterwards)) << c.existsAfterwards;
+        }
     }
 }
 
