@@ -1,9 +1,9 @@
 // (i) The longest wait of other clients while one user's log-in hands over its held mail, with a
 // store of 1, 10 and 100 MB: a pair relays mails one at a time throughout, and the figure is the
-// longest send-to-result cycle of the pair from the log-in until 500 ms after the user has its
-// last held mail (the store's rewrite happens in that window). The user has 100 held records of
-// 1 KB; the rest of the store belongs to another registered user. Each size runs in a fresh
-// server; the store must afterwards hold exactly the other user's records.
+// longest send-to-result cycle of the pair from the log-in until the store's rewrite is done
+// (its file holds exactly the other user's records), at most 5 s after the last held mail. The user
+// has 100 held records of 1 KB; the rest of the store belongs to another registered user. Each size
+// runs in a fresh server; the store must afterwards hold exactly the other user's records.
 //
 //   server_handover_stall [--quick] [--server PATH]
 #include <cstdio>
@@ -92,7 +92,16 @@ int main(int argc, char** argv) {
                 return benchFailure(BENCH, "held mail " + std::to_string(i) + " did not come",
                                     &server);
         }
-        sleepMs(500);
+        // The window ends once the rewrite has replaced the store (the pair relays on meanwhile).
+        const long long expected = (records - OWN_RECORDS) * (long long)RECORD_BYTES;
+        const std::string storePath = server.directory() + "/TovisBackMail.dat";
+        const int64_t lastHeld = benchMicros();
+        bool rewritten = false;
+        while (!rewritten && benchMicros() - lastHeld < 5000000) {
+            sleepMs(10);
+            CFile store;
+            rewritten = store.open(storePath, CFile::READ) && store.size() == expected;
+        }
         const int64_t to = benchMicros();
         sleepMs(100);
         if (!pinger.stop()) return benchFailure(BENCH, pinger.error(), &server);
@@ -106,14 +115,18 @@ int main(int argc, char** argv) {
                     longest < 5000 ? 1 : 0);
         printFigure(label + ": the pair's cycle p50 before the log-in", base, "us");
         printFigure(label + ": longest wait in the 300 ms before it", quiet / 1000, "ms");
+        if (rewritten)
+            printFigure(label + ": rewritten after the last held mail", (to - lastHeld) / 1000.0,
+                        "ms");
+        else
+            std::printf("  %s: not rewritten within 5 s of the last held mail\n", label.c_str());
         allMet = allMet && longest < 5000;
         me.close();
         std::vector<JsonField> sizeJson;
         const long long peak = finishServer(server, sizeJson);
         (void)peak;
-        const long long expected = (records - OWN_RECORDS) * (long long)RECORD_BYTES;
         std::string data;
-        readWholeFile(server.directory() + "/TovisBackMail.dat", data);
+        readWholeFile(storePath, data);
         if ((long long)data.size() != expected)
             return benchFailure(BENCH, label + ": the store holds " + std::to_string(data.size()) +
                                            " bytes, not " + std::to_string(expected));

@@ -13,6 +13,9 @@ namespace {
 constexpr size_t DONE_ENTRY_SIZE = 16;
 // Gone records wait this long for more before the background writer rewrites the store.
 constexpr int COALESCE_MS = 20;
+// A rewrite pauses this long after every piece of this size it copied.
+constexpr int64_t PACE_PIECE = 1 << 20;
+constexpr int PACE_PAUSE_MS = 2;
 // A rewrite that failed (a full disk) is tried again after this long.
 constexpr int RETRY_MS = 1000;
 // A rewrite put off by deliveries in flight or by a routing that appends is tried this soon.
@@ -541,6 +544,7 @@ bool CHeldMailStore::compactLocked(std::unique_lock<std::recursive_mutex>& lock)
     std::vector<char> buffer(IO_BUFFER_SIZE);
     CFile in, out;
     bool ok = in.open(m_path, CFile::READ) && out.open(m_companion, CFile::CREATE_TRUNCATE);
+    int64_t bytesCopied = 0, pausedAt = 0;
     for (size_t k = 0; ok && k < copies.size();) {
         // Neighbouring records are copied together.
         int64_t from = copies[k].from, size = copies[k].size;
@@ -551,6 +555,13 @@ bool CHeldMailStore::compactLocked(std::unique_lock<std::recursive_mutex>& lock)
         if (size > static_cast<int64_t>(buffer.size())) buffer.resize(static_cast<size_t>(size));
         ok = in.seek(from) && in.readExact(buffer.data(), static_cast<size_t>(size)) &&
              out.write(buffer.data(), static_cast<size_t>(size));
+        // A large rewrite pauses after every piece, so that it never takes the processors (or
+        // the machine's share of them) from the worker for long.
+        bytesCopied += size;
+        if (bytesCopied - pausedAt >= PACE_PIECE) {
+            pausedAt = bytesCopied;
+            std::this_thread::sleep_for(std::chrono::milliseconds(PACE_PAUSE_MS));
+        }
     }
     // The bulk reaches the disk before the lock is taken again; only the tail is flushed under it.
     ok = ok && out.sync();
