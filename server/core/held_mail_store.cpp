@@ -41,6 +41,7 @@ CHeldMailStore::~CHeldMailStore() {
     {
         std::lock_guard<std::recursive_mutex> lock(m_mutex);
         m_stopping = true;
+        m_hurry.store(true);
     }
     m_wake.notify_all();
     m_syncWake.notify_all();
@@ -556,9 +557,9 @@ bool CHeldMailStore::compactLocked(std::unique_lock<std::recursive_mutex>& lock)
         ok = in.seek(from) && in.readExact(buffer.data(), static_cast<size_t>(size)) &&
              out.write(buffer.data(), static_cast<size_t>(size));
         // A large rewrite pauses after every piece, so that it never takes the processors (or
-        // the machine's share of them) from the worker for long.
+        // the machine's share of them) from the worker for long; not while the server stops.
         bytesCopied += size;
-        if (bytesCopied - pausedAt >= PACE_PIECE) {
+        if (bytesCopied - pausedAt >= PACE_PIECE && !m_hurry.load()) {
             pausedAt = bytesCopied;
             std::this_thread::sleep_for(std::chrono::milliseconds(PACE_PAUSE_MS));
         }

@@ -38,6 +38,7 @@
 // own threads, and they meet under one lock.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
@@ -189,6 +190,7 @@ class CHeldMailStore {
     std::condition_variable_any m_wake;
     std::thread m_writer;
     bool m_stopping = false;
+    std::atomic<bool> m_hurry{false};  // stopping: a rewrite under way goes on without pauses
 
     // Tickets: the records appended so far; what was asked to be synced and what a sync covered.
     uint64_t m_appended = 0;
