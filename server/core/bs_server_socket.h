@@ -91,11 +91,6 @@ class CBsServerSocket : private CConnectionOutput {
     // at most one packet, hands over held mail that is due and writes output.
     void pollOnce(int wakeFd, int maxWaitMs);
 
-    // Routes one mail by its send type; returns MAIL_DONE, MAIL_UNKNOWN_USER or MAIL_HOLD_FAILED.
-    int routeMail(int32_t sendType, const char* user, const char* group, const char* payload,
-                  size_t length) {
-        return m_handler.routeMail(sendType, user, group, payload, length);
-    }
     // Closes the user's connection in order (what is queued for it is written first) and removes
     // the user.
     void deleteUser(const char* name);

@@ -102,18 +102,14 @@ void CConnectionSlot::queueGatedResult(const char* frame, size_t length, uint64_
     queue(frame, length, nowMs);
 }
 
-bool CConnectionSlot::openGates(uint64_t through, bool ok) {
-    bool opened = false;
+void CConnectionSlot::openGates(uint64_t through, bool ok) {
     while (!m_gates.empty() && m_gates.front().ticket <= through) {
         const uint64_t at = m_gates.front().at;
         m_gates.pop_front();
-        opened = true;
         if (ok || at < m_outBase) continue;
         const size_t body = static_cast<size_t>(at - m_outBase) + FRAME_HEADER_SIZE;
-        if (body + RESULT_BODY_SIZE > m_out.size()) continue;
-        buildResult(&m_out[body], 1, MAIL_HOLD_FAILED);
+        if (body + RESULT_BODY_SIZE <= m_out.size()) buildResult(&m_out[body], 1, MAIL_HOLD_FAILED);
     }
-    return opened;
 }
 
 size_t CConnectionSlot::cappedBytes() const {

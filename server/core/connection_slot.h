@@ -95,8 +95,8 @@ class CConnectionSlot {
     // store's sync outcomes cover ticket.
     void queueGatedResult(const char* frame, size_t length, uint64_t ticket, int64_t nowMs);
     // Every record up to ticket `through` is on disk (ok) or its flush failed: the gates up to it
-    // open; a failed one turns its result into (1, MAIL_HOLD_FAILED). True when a gate opened.
-    bool openGates(uint64_t through, bool ok);
+    // open; a failed one turns its result into (1, MAIL_HOLD_FAILED).
+    void openGates(uint64_t through, bool ok);
     bool gated() const { return !m_gates.empty(); }
 
     // One send of as much of the queue as the socket takes (up to the first closed gate). False

@@ -46,14 +46,6 @@ void CRequestHandler::handleLogin(int index, const char* body, size_t length) {
 }
 
 int CRequestHandler::routeMail(int32_t sendType, const char* user, const char* group,
-                               const char* payload, size_t length) {
-    uint64_t ticket = 0;
-    int reason = routeMail(sendType, user, group, payload, length, &ticket);
-    if (ticket != 0 && !m_store.finishHolding() && reason == MAIL_DONE) reason = MAIL_HOLD_FAILED;
-    return reason;
-}
-
-int CRequestHandler::routeMail(int32_t sendType, const char* user, const char* group,
                                const char* payload, size_t length, uint64_t* ticket) {
     *ticket = 0;
     const char* nameFilter = nullptr;

@@ -54,11 +54,8 @@ class CRequestHandler : private CHeldMailTarget {
     void handlePacket(int index, bool logIn, int32_t type, const char* body, size_t length);
 
     // Routes one mail by its send type; returns MAIL_DONE, MAIL_UNKNOWN_USER or MAIL_HOLD_FAILED.
-    // Whatever it held is on disk when it returns.
-    int routeMail(int32_t sendType, const char* user, const char* group, const char* payload,
-                  size_t length);
-    // The same without waiting for the disk: *ticket is the store's sync ticket that covers
-    // what was held (0: nothing was held).
+    // It does not wait for the disk: *ticket is the store's sync ticket that covers what was held
+    // (0: nothing was held).
     int routeMail(int32_t sendType, const char* user, const char* group, const char* payload,
                   size_t length, uint64_t* ticket);
     // Hands the mail held for name over to the connection, at most maxBytes of it (*more: some
