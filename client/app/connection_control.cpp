@@ -10,7 +10,6 @@
 #include "client/connection/worker_start_param.h"
 #include "client/dialogs/client_settings.h"
 #include "platform/clock.h"
-#include "protocol/bs_client_socket.h"
 #include "protocol/packets.h"
 #include "ui/message_boxes.h"
 
@@ -42,7 +41,6 @@ CConnectionControl::CConnectionControl(CClientSettings& settings, CConnectionHos
     : m_settings(settings),
       m_host(host),
       m_storage(std::make_unique<CMailboxStorage>()),
-      m_connection(std::make_unique<CBsClientSocket>()),
       m_sendView(std::make_unique<CPacketMailbox>()),
       m_receiveView(std::make_unique<CPacketMailbox>()) {}
 
@@ -100,7 +98,6 @@ bool CConnectionControl::startSendWorker() {
     worker->name = m_settings.name();
     worker->group = m_settings.group();
     WorkerStartParam& p = worker->param;
-    p.connection = m_connection.get();
     p.lock = &m_storage->lock;
     p.mailSlots = &m_storage->mailSlots;
     p.status = &m_storage->sendStatus;

@@ -40,7 +40,6 @@
 namespace tovi {
 
 // The connection layer is reached through pointers only: the window's header stays light.
-class CBsClientSocket;
 class CClientSettings;
 class CPacketMailbox;
 struct CMailboxStorage;
@@ -155,7 +154,6 @@ class CConnectionControl {
     CClientSettings& m_settings;
     CConnectionHost& m_host;
     std::unique_ptr<CMailboxStorage> m_storage;
-    std::unique_ptr<CBsClientSocket> m_connection;
     std::unique_ptr<CPacketMailbox> m_sendView;
     std::unique_ptr<CPacketMailbox> m_receiveView;
     std::unique_ptr<SendWorker> m_send;

@@ -1,15 +1,13 @@
 // WorkerStartParam: the block the main window hands to a worker with its start message
 // (WM_WORKER_START, a pointer to the block as wparam). The main window keeps the block alive
 // until the worker has taken it; the worker copies the texts at once and keeps only the
-// pointers to the mailbox parts. The send worker owns its connection object: `connection` is
-// kept so that older callers still compile, and is ignored.
+// pointers to the mailbox parts. The send worker owns its connection object.
 #pragma once
 
 #include <cstdint>
 #include <mutex>
 
 #include "client/connection/mailbox_storage.h"
-#include "protocol/bs_client_socket.h"
 
 namespace tovi {
 
@@ -19,7 +17,6 @@ constexpr unsigned WM_WORKER_START = WM_USER + 10;  // wparam: WorkerStartParam*
 constexpr unsigned WM_WORKER_STOP = WM_USER + 20;
 
 struct WorkerStartParam {
-    CBsClientSocket* connection = nullptr;  // ignored: every send worker owns its connection
     std::mutex* lock = nullptr;
     MailboxSlots* mailSlots = nullptr;
     StatusPair* status = nullptr;    // this worker's own pair

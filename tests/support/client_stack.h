@@ -33,11 +33,11 @@ struct ClientStack {
         sendView.bind(&storage.lock, &storage.mailSlots, &storage.sendStatus);
         receiveView.bind(&storage.lock, &storage.mailSlots, &storage.receiveStatus);
         sendParam = {
-            nullptr, &storage.lock, &storage.mailSlots, &storage.sendStatus, "127.0.0.1", port,
-            user,    group,         newRegistration};
+            &storage.lock, &storage.mailSlots, &storage.sendStatus, "127.0.0.1", port, user,
+            group,         newRegistration};
         receiveParam = {
-            nullptr, &storage.lock, &storage.mailSlots, &storage.receiveStatus, "", 0, user, "",
-            0,       dir.c_str()};
+            &storage.lock, &storage.mailSlots, &storage.receiveStatus, "", 0, user, "", 0,
+            dir.c_str()};
     }
     bool startSend() {
         return sender.postMessage(WM_WORKER_START, reinterpret_cast<intptr_t>(&sendParam)) &&
