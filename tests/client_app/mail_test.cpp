@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <array>
 #include <fstream>
 
 #include "client/app/mail_mover.h"
@@ -219,30 +220,35 @@ std::string mailOf(const std::string& owner, const std::string& text) {
     return mailBytes(owner, 1, 0, "x", 1, text);
 }
 
-TEST(MailMover, MovesOnlyTheUsersMailAndLeavesFlagsAndOthers) {
+class MailMover : public ::testing::Test {
+  protected:
+    void SetUp() override { ASSERT_TRUE(makeDirectories(from) && makeDirectories(to)); }
+    // Writes the mail files {directory, name, owner, text}.
+    void put(std::initializer_list<std::array<std::string, 4>> files) {
+        for (const auto& [d, name, owner, text] : files)
+            ASSERT_TRUE(
+                replaceFileAtomically(d + name, owner.empty() ? text : mailOf(owner, text)));
+    }
     TempDir root;
     const std::string from = root.path + "old/", to = root.path + "new/";
-    ASSERT_TRUE(makeDirectories(from) && makeDirectories(to));
-    ASSERT_TRUE(replaceFileAtomically(from + "_TovicR17000000010", mailOf("bob", "one")));
-    ASSERT_TRUE(replaceFileAtomically(from + "_TovicS1700000002", mailOf("bob", "two")));
-    ASSERT_TRUE(replaceFileAtomically(from + "_TovicR17000000030", mailOf("eve", "hers")));
-    ASSERT_TRUE(replaceFileAtomically(from + "_TovicRecvUp", std::string(2, '\0')));
-    ASSERT_TRUE(replaceFileAtomically(from + "notes.txt", mailOf("bob", "not mail")));
+};
 
+TEST_F(MailMover, MovesOnlyTheUsersMailAndLeavesFlagsAndOthers) {
+    put({{from, "_TovicR17000000010", "bob", "one"},
+         {from, "_TovicS1700000002", "bob", "two"},
+         {from, "_TovicR17000000030", "eve", "hers"},
+         {from, "_TovicRecvUp", "", std::string(2, '\0')},
+         {from, "notes.txt", "bob", "not mail"}});
     EXPECT_TRUE(CMailMover::moveMailFiles(from, to, "bob"));
     EXPECT_EQ(findFiles(to, "*"), (Names{"_TovicR17000000010", "_TovicS1700000002"}));
     EXPECT_EQ(contents(to + "_TovicS1700000002"), mailOf("bob", "two"));
     EXPECT_EQ(findFiles(from, "*"), (Names{"_TovicR17000000030", "_TovicRecvUp", "notes.txt"}));
 }
 
-TEST(MailMover, NeverOverwritesAndReportsFailureOnceAfterTryingTheRest) {
-    TempDir root;
-    const std::string from = root.path + "old/", to = root.path + "new/";
-    ASSERT_TRUE(makeDirectories(from) && makeDirectories(to));
-    ASSERT_TRUE(replaceFileAtomically(from + "_TovicS1700000001", mailOf("bob", "old one")));
-    ASSERT_TRUE(replaceFileAtomically(from + "_TovicS1700000002", mailOf("bob", "moves")));
-    ASSERT_TRUE(replaceFileAtomically(to + "_TovicS1700000001", mailOf("bob", "already here")));
-
+TEST_F(MailMover, NeverOverwritesAndReportsFailureOnceAfterTryingTheRest) {
+    put({{from, "_TovicS1700000001", "bob", "old one"},
+         {from, "_TovicS1700000002", "bob", "moves"},
+         {to, "_TovicS1700000001", "bob", "already here"}});
     EXPECT_FALSE(CMailMover::moveMailFiles(from, to, "bob"));
     EXPECT_EQ(contents(to + "_TovicS1700000001"), mailOf("bob", "already here"));
     EXPECT_EQ(contents(from + "_TovicS1700000001"), mailOf("bob", "old one"));
@@ -250,8 +256,7 @@ TEST(MailMover, NeverOverwritesAndReportsFailureOnceAfterTryingTheRest) {
     EXPECT_FALSE(fileExists(from + "_TovicS1700000002"));
 }
 
-TEST(MailMover, TheSameDirectoryUnderAnotherSpellingOrNothingToMoveIsNoFailure) {
-    TempDir root;
+TEST_F(MailMover, TheSameDirectoryUnderAnotherSpellingOrNothingToMoveIsNoFailure) {
     const std::string dir = root.path + "mail/";
     ASSERT_TRUE(makeDirectories(dir) && makeDirectories(root.path + "empty/"));
     ASSERT_EQ(::symlink(dir.c_str(), (root.path + "link").c_str()), 0);
