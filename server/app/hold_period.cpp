@@ -4,15 +4,22 @@
 
 namespace tovi {
 
-CHoldPeriod::CHoldPeriod(int32_t currentLimit) : m_initialDays(daysOf(currentLimit)) {}
+CHoldPeriod::CHoldPeriod(int32_t currentLimit)
+    : m_limit(std::max<int32_t>(currentLimit, 0)), m_initialDays(daysOf(currentLimit)) {}
 
 int CHoldPeriod::daysOf(int32_t seconds) {
     if (seconds <= 0) return 0;
-    return std::min(seconds / SECONDS_PER_DAY, MAX_DAYS);
+    const int64_t days = (int64_t{seconds} + SECONDS_PER_DAY - 1) / SECONDS_PER_DAY;
+    return static_cast<int>(std::min<int64_t>(days, MAX_DAYS));
 }
 
 std::string CHoldPeriod::initialText() const {
     return m_initialDays > 0 ? std::to_string(m_initialDays) : std::string();
+}
+
+std::string CHoldPeriod::fileNote() const {
+    if (m_limit == 0 || int64_t{m_initialDays} * SECONDS_PER_DAY == m_limit) return {};
+    return "Tovis.ini の設定は " + std::to_string(m_limit) + " 秒です（日数は切り上げて表示）";
 }
 
 int CHoldPeriod::parseDays(const std::string& text) {
@@ -30,8 +37,7 @@ bool CHoldPeriod::isAcceptableText(const std::string& text) {
 }
 
 bool CHoldPeriod::canConfirm(bool checked, const std::string& text) {
-    if (!checked) return true;
-    return isAcceptableText(text) && parseDays(text) > 0;
+    return !checked || isAcceptableText(text);
 }
 
 int CHoldPeriod::confirmedDays(bool checked, const std::string& text) {

@@ -1,10 +1,12 @@
 // CHoldPeriod: the decisions of the holding-period dialog. The settings keep the hold limit of
 // held mail in seconds (DELLIMIT, 0 = keep for ever); the operator sees and types whole days.
 //
-//   - The dialog opens with the box ticked and the days shown when the limit is at least one
-//     day; otherwise the box is clear and the days empty.
-//   - The days are digits only, at most 4 of them; with the box ticked, 0 or no days cannot be
-//     confirmed (that would mean "keep for ever" while the box says "delete").
+//   - The dialog opens with the box ticked and the days shown, rounded up, whenever mail
+//     expires; otherwise the box is clear and the days empty. A limit that is not a whole number
+//     of days (or longer than the field can show) is named in a note, in seconds, as the file
+//     holds it.
+//   - The days are digits only, at most 4 of them; no days (or 0) with the box ticked reads as
+//     0: mail is kept for ever.
 //   - Only a change of what the dialog showed is written: confirming the dialog as it opened
 //     keeps a limit that is not a whole number of days (a hand-set DELLIMIT=3600 stays 3600).
 //
@@ -31,8 +33,10 @@ class CHoldPeriod {
     bool initiallyChecked() const { return m_initialDays > 0; }
     // The text the days field opens with: the days in decimal, or empty.
     std::string initialText() const;
+    // The note on a limit the days cannot show exactly (UTF-8), empty when they can.
+    std::string fileNote() const;
 
-    // Whole days of a limit in seconds, rounded down; 0 for 0 or less, at most MAX_DAYS.
+    // Whole days of a limit in seconds, rounded up; 0 for 0 or less, at most MAX_DAYS.
     static int daysOf(int32_t seconds);
     // The days of the field's text: its leading digits (at most 4), 0 when there are none.
     static int parseDays(const std::string& text);
@@ -47,6 +51,7 @@ class CHoldPeriod {
     bool changedLimit(int days, int32_t& newLimit) const;
 
   private:
+    int32_t m_limit;
     int m_initialDays;
 };
 

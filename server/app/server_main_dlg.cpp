@@ -64,8 +64,11 @@ CServerMainDlg::CServerMainDlg(CServerApp& app, QWidget* parent)
     auto* caption = new QLabel(QStringLiteral("登録ユーザー数"), this);
     caption->setAccessibleName(caption->text());
     du.place(caption, 7, 137, 64, 10);
+    // The count speaks for itself (its number), labelled by the caption.
     m_count = new QLabel(QStringLiteral("0"), this);
-    m_count->setAccessibleName(caption->text());
+    m_count->setAccessibleName(m_count->text());
+    m_count->setAccessibleDescription(caption->text());
+    caption->setBuddy(m_count);
     du.place(m_count, 66, 137, 36, 10);
 
     m_reload = makeButton(this, "ユーザー情報 再読込", du, 7);
@@ -88,7 +91,10 @@ CServerMainDlg::CServerMainDlg(CServerApp& app, QWidget* parent)
     reload();
 }
 
-void CServerMainDlg::showCount() { m_count->setText(QString::number(m_users.count())); }
+void CServerMainDlg::showCount() {
+    m_count->setText(QString::number(m_users.count()));
+    m_count->setAccessibleName(m_count->text());
+}
 
 void CServerMainDlg::reload() {
     m_users.reload();

@@ -38,15 +38,25 @@ CServerSettingsDlg::CServerSettingsDlg(const CHoldPeriod& period, QWidget* paren
     after->setAccessibleName(after->text());
     du.place(after, 60, 54, 120, 10);
 
+    // A limit the days cannot show exactly is named as the file holds it, on a line of its own.
+    int buttonsY = 76;
+    const std::string fileNote = period.fileNote();
+    if (!fileNote.empty()) {
+        m_fileNote = new QLabel(QString::fromStdString(fileNote), this);
+        m_fileNote->setAccessibleName(m_fileNote->text());
+        du.place(m_fileNote, 14, 70, 219, 10);
+        buttonsY = 86;
+    }
+
     m_ok = new QPushButton(QStringLiteral("OK"), this);
     m_ok->setAccessibleName(m_ok->text());
     m_ok->setDefault(true);
-    du.place(m_ok, 128, 76, 50, 14);
+    du.place(m_ok, 128, buttonsY, 50, 14);
     m_cancel = new QPushButton(QStringLiteral("ｷｬﾝｾﾙ"), this);
     m_cancel->setAccessibleName(m_cancel->text());
-    du.place(m_cancel, 183, 76, 50, 14);
+    du.place(m_cancel, 183, buttonsY, 50, 14);
 
-    setFixedSize(du.size(240, 97));
+    setFixedSize(du.size(240, buttonsY + 21));
 
     m_deleteOld->setChecked(period.initiallyChecked());
     m_daysEdit->setEnabled(period.initiallyChecked());

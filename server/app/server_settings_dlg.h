@@ -1,6 +1,7 @@
 // CServerSettingsDlg: the holding-period dialog "設定". A tick in "古いメールは削除する" enables
-// the days field (digits only, at most 4); clearing it disables and empties the field. OK is
-// offered only in a state CHoldPeriod accepts; confirming returns the days (0 with the box clear).
+// the days field (digits only, at most 4); clearing it disables and empties the field. Confirming
+// returns the days (0 with the box clear or the field empty: mail is kept for ever). A limit the
+// days cannot show exactly is named below them as the file holds it.
 //
 // GUI thread only; modal over the main window, created for one use.
 #pragma once
@@ -10,6 +11,7 @@
 #include "server/app/hold_period.h"
 
 class QCheckBox;
+class QLabel;
 class QLineEdit;
 class QPushButton;
 
@@ -28,6 +30,8 @@ class CServerSettingsDlg : public QDialog {
     QCheckBox* deleteOldBox() const { return m_deleteOld; }
     QLineEdit* daysEdit() const { return m_daysEdit; }
     QPushButton* okButton() const { return m_ok; }
+    // The note on a limit the days cannot show exactly; null when there is none.
+    QLabel* fileNote() const { return m_fileNote; }
 
   public slots:
     void accept() override;
@@ -38,6 +42,7 @@ class CServerSettingsDlg : public QDialog {
 
     QCheckBox* m_deleteOld;
     QLineEdit* m_daysEdit;
+    QLabel* m_fileNote = nullptr;
     QPushButton* m_ok;
     QPushButton* m_cancel;
     int m_days;

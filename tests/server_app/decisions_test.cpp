@@ -62,40 +62,51 @@ TEST(UserList, ADeletionNamesTheUserByItsStoredBytes) {
     EXPECT_EQ(displayed(list), (Names{"a", "B", "m"}));
 }
 
-// The dialog opens from the limit in whole days (ticked when there is at least one). Only a
-// change of the shown days is written: a limit that is not whole days, or longer than the field
-// can show, is kept when confirmed as opened.
-TEST(HoldPeriod, OpensInWholeDaysAndOnlyAChangeOfTheShownDaysIsWritten) {
+// The dialog opens from the limit in days rounded up (ticked whenever mail expires), with a note
+// of the seconds when the days cannot show them exactly. Only a change of the shown days is
+// written: a limit that is not whole days, or longer than the field can show, is kept when
+// confirmed as opened.
+TEST(HoldPeriod, OpensInDaysRoundedUpAndOnlyAChangeOfTheShownDaysIsWritten) {
     // DELLIMIT opened with, the days shown ("": box cleared), days confirmed, the limit written
-    // (-1: nothing).
-    const std::tuple<int32_t, std::string, int32_t, int32_t> cases[] = {
-        {864000, "10", 7, 604800},
-        {864000, "10", 0, 0},
-        {864000, "10", 10, -1},
-        {90000, "1", 1, -1},
-        {86399, "", 0, -1},
-        {3600, "", 1, 86400},
-        {3600, "", 0, -1},
-        {0, "", 9999, 863913600},
-        {-86400, "", 0, -1},
-        {863913600, "9999", 9999, -1},
-        {2000000000, "9999", 9999, -1}};
-    for (const auto& [opened, shown, days, written] : cases) {
+    // (-1: nothing), whether a note names the seconds.
+    const std::tuple<int32_t, std::string, int32_t, int32_t, bool> cases[] = {
+        {864000, "10", 7, 604800, false},
+        {864000, "10", 0, 0, false},
+        {864000, "10", 10, -1, false},
+        {90000, "2", 2, -1, true},
+        {86399, "1", 1, -1, true},
+        {3600, "1", 1, -1, true},
+        {3600, "1", 0, 0, true},
+        {0, "", 9999, 863913600, false},
+        {0, "", 0, -1, false},
+        {-86400, "", 0, -1, false},
+        {863913600, "9999", 9999, -1, false},
+        {2000000000, "9999", 9999, -1, true},
+        {2147483647, "9999", 1, 86400, true}};
+    for (const auto& [opened, shown, days, written, noted] : cases) {
         const CHoldPeriod period(opened);
         EXPECT_EQ(period.initiallyChecked(), !shown.empty()) << opened;
         EXPECT_EQ(period.initialText(), shown) << opened;
+        EXPECT_EQ(period.fileNote().find(std::to_string(opened) + " 秒") != std::string::npos,
+                  noted)
+            << opened;
+        EXPECT_EQ(period.fileNote().empty(), !noted) << opened;
         int32_t limit = -1;
         EXPECT_EQ(period.changedLimit(days, limit), written != -1) << opened << " " << days;
         EXPECT_EQ(limit, written) << opened << " " << days;
     }
 }
 
-TEST(HoldPeriod, OnlyDigitsAndAPositiveNumberOfDaysCanBeConfirmedWithTheBoxTicked) {
-    for (const char* days : {"7", "0007", "9999"}) EXPECT_TRUE(CHoldPeriod::canConfirm(true, days));
-    for (const char* days : {"", "0", "-5", "12345", "1a"})
+// No days with the box ticked read as 0 (keep for ever) and can be confirmed; only text the
+// field cannot hold cannot.
+TEST(HoldPeriod, DigitsOrNothingCanBeConfirmedAndNoDaysMeanForEver) {
+    for (const char* days : {"7", "0007", "9999", "", "0"})
+        EXPECT_TRUE(CHoldPeriod::canConfirm(true, days)) << days;
+    for (const char* days : {"-5", "12345", "1a"})
         EXPECT_FALSE(CHoldPeriod::canConfirm(true, days)) << days;
     EXPECT_TRUE(CHoldPeriod::canConfirm(false, ""));
     EXPECT_EQ(CHoldPeriod::confirmedDays(true, "0007"), 7);
+    EXPECT_EQ(CHoldPeriod::confirmedDays(true, ""), 0);
     EXPECT_EQ(CHoldPeriod::confirmedDays(false, "7"), 0);
 }
 

@@ -2,6 +2,7 @@
 // the holding-period dialog and what the worker makes of it, the tray, the shut-down question
 // and the about box. The decisions behind them are tested in decisions_test.cpp; these cases
 // check the wiring.
+#include <QAccessible>
 #include <QCheckBox>
 #include <QContextMenuEvent>
 #include <QLabel>
@@ -143,10 +144,18 @@ const HoldCase holdCases[] = {
     {"TenDaysToSeven", "864000", "10", "7", false, "DELLIMIT=604800\n", {}},
     // Clearing the box writes 0: held mail is kept for ever.
     {"Cleared", "864000", "10", nullptr, false, "DELLIMIT=0\n", {"carol:8 days", "dave:12 days"}},
-    // An hour set by hand is not turned into "for ever" by an unchanged OK.
-    {"AnHourByHand", "3600", "", "", false, nullptr, {}},
-    // Nine days and an hour, shown as 9, is kept when confirmed unchanged.
-    {"NineDaysAndAnHour", "781200", "9", "9", false, nullptr, {"carol:8 days"}},
+    // Ticked with the days emptied reads as 0: kept for ever.
+    {"TickedWithNoDays",
+     "864000",
+     "10",
+     "",
+     false,
+     "DELLIMIT=0\n",
+     {"carol:8 days", "dave:12 days"}},
+    // An hour set by hand opens as one day (with a note) and is kept by an unchanged OK.
+    {"AnHourByHand", "3600", "1", "1", false, nullptr, {}},
+    // Nine days and an hour, shown as 10, is kept when confirmed unchanged.
+    {"NineDaysAndAnHour", "781200", "10", "10", false, nullptr, {"carol:8 days"}},
     // A failed write shows both boxes and the worker keeps its ten days.
     {"FailedWrite", "864000", "10", "7", true, nullptr, {"carol:8 days"}}};
 
@@ -174,18 +183,17 @@ TEST_P(HoldLimit, OnlyAChangeIsWrittenAndTheWorkerAppliesTheLimitInForce) {
             QTest::mouseClick(d->deleteOldBox(), Qt::LeftButton);
             EXPECT_FALSE(d->daysEdit()->isEnabled());
             EXPECT_TRUE(d->daysEdit()->text().isEmpty());
-        } else if (d->deleteOldBox()->isChecked()) {
-            // Ticked with no days or 0 days cannot be confirmed, not even by Enter; a minus sign
-            // cannot be typed.
+        } else {
+            // A minus sign cannot be typed; any digits, or none, can be confirmed.
             d->daysEdit()->clear();
-            EXPECT_FALSE(d->okButton()->isEnabled());
-            QTest::keyClicks(d->daysEdit(), "-0");
-            EXPECT_EQ(d->daysEdit()->text().toStdString(), "0");
-            EXPECT_FALSE(d->okButton()->isEnabled());
-            QTest::keyClick(d->daysEdit(), Qt::Key_Return);
-            EXPECT_TRUE(d->isVisible());
-            d->daysEdit()->clear();
-            QTest::keyClicks(d->daysEdit(), c.typed);
+            QTest::keyClicks(d->daysEdit(), QString::fromStdString(std::string("-") + c.typed));
+            EXPECT_EQ(d->daysEdit()->text().toStdString(), c.typed);
+            EXPECT_TRUE(d->okButton()->isEnabled());
+        }
+        EXPECT_EQ(d->fileNote() != nullptr, std::atoi(c.limit) % DAY != 0);
+        if (d->fileNote() != nullptr) {
+            EXPECT_NE(d->fileNote()->text().toStdString().find(std::string(c.limit) + " 秒"),
+                      std::string::npos);
         }
         QTest::mouseClick(d->okButton(), Qt::LeftButton);
         if (d->isVisible()) d->reject();
@@ -325,8 +333,11 @@ TEST_F(ServerWindow, TheContextMenuOffersTheAboutBox) {
     EXPECT_EQ(line, "トヴィカサーバー Version 1.1.0.2");
 }
 
-TEST_F(ServerWindow, EveryControlCarriesAnAccessibleName) {
+// A screen reader reads every control by its name, and the user count by its number, labelled
+// by its caption.
+TEST_F(ServerWindow, EveryControlCarriesAnAccessibleNameAndTheCountReadsAsItsNumber) {
     startServer();
+    auto alice = enter("alice"), bob = enter("bob");
     openWindow();
     std::vector<QWidget*> controls;
     auto collect = [&](QWidget* root) {
@@ -335,12 +346,26 @@ TEST_F(ServerWindow, EveryControlCarriesAnAccessibleName) {
     };
     collect(window.get());  // before the dialogs become its children
     CServerSettingsDlg settings(CHoldPeriod(3 * DAY), window.get());
+    CServerSettingsDlg noted(CHoldPeriod(3600), window.get());
     CServerAboutDlg about(window.get());
     collect(&settings);
+    collect(&noted);
     collect(&about);
-    EXPECT_EQ(controls.size(), 17u);
+    EXPECT_EQ(controls.size(), 24u);
     for (QWidget* w : controls)
         EXPECT_FALSE(w->accessibleName().isEmpty()) << w->metaObject()->className();
+
+    const auto spoken = [&] {
+        QAccessibleInterface* count = QAccessible::queryAccessibleInterface(window->countText());
+        std::string label;
+        for (const auto& [other, relation] : count->relations(QAccessible::Label))
+            label += other->text(QAccessible::Name).toStdString();
+        return count->text(QAccessible::Name).toStdString() + " / " + label;
+    };
+    EXPECT_EQ(spoken(), "2 / 登録ユーザー数");
+    window->userList()->setCurrentRow(0);
+    QTest::mouseClick(window->deleteButton(), Qt::LeftButton);
+    EXPECT_EQ(spoken(), "1 / 登録ユーザー数");
 }
 
 }  // namespace
