@@ -2,11 +2,13 @@
 # Installs every Debian package that the build, the tests and the screenshots need (only what is
 # missing), then configures and builds into build/ (or $BUILD_DIR): everything, or only the targets
 # named as arguments. Safe to run again; asks nothing. (clang and its runtime libraries build the
-# fuzz targets, see scripts/fuzz.sh.)
+# fuzz targets, see scripts/fuzz.sh; desktop-file-utils, appstream, systemd and groff-base check
+# the installed data files, see scripts/validate-data.sh.)
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
-packages=(cmake g++ ninja-build libgtest-dev libgmock-dev qt6-base-dev xvfb xauth
-          fonts-ipafont-gothic imagemagick trayer clang libclang-rt-14-dev)
+packages=(cmake g++ ninja-build pkgconf libgtest-dev libgmock-dev qt6-base-dev libqt6svg6
+          libsystemd-dev xvfb xauth fonts-ipafont-gothic imagemagick trayer clang libclang-rt-14-dev
+          desktop-file-utils appstream systemd groff-base)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

@@ -14,6 +14,8 @@ export XDG_RUNTIME_DIR=${XDG_RUNTIME_DIR:-$(mktemp -d)}
 chmod 700 "$XDG_RUNTIME_DIR" 2>/dev/null || true
 # Most tests wait on sockets and clocks rather than the CPU, so they run side by side.
 ctest --test-dir "$here/build" --output-on-failure --timeout 300 -j "${TEST_JOBS:-6}" "$@"
+# The desktop files, metainfo, service unit and man pages that `cmake --install` puts in place.
+"$here/scripts/validate-data.sh"
 [ "${TOVI_SKIP_SANITIZERS:-0}" = 1 ] && exit 0
 
 echo "== the same suite under AddressSanitizer and UndefinedBehaviorSanitizer (build-asan)"

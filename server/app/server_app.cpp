@@ -1,6 +1,7 @@
 #include "server/app/server_app.h"
 
 #include "platform/cp932.h"
+#include "platform/service_notifier.h"
 #include "ui/message_boxes.h"
 
 namespace tovi {
@@ -30,12 +31,16 @@ int CServerApp::start() {
     int listening = CcRcData::LISTEN_PENDING;
     while (listening == CcRcData::LISTEN_PENDING && m_worker->isRunning())
         listening = m_worker->waitListenResult(1000);
-    return listening == CcRcData::LISTEN_OK ? START_OK : START_NO_LISTENER;
+    if (listening != CcRcData::LISTEN_OK) return START_NO_LISTENER;
+    CServiceNotifier::ready();  // a service manager starts its clients only now
+    return START_OK;
 }
 
 bool CServerApp::stop() {
     if (!m_worker) return true;
     if (m_worker->isRunning()) {
+        // Only a server that served is stopping; one whose port failed never was ready.
+        if (m_worker->listeningPort() > 0) CServiceNotifier::stopping();
         m_worker->postMessage(WM_SERVER_STOP);
         if (!m_worker->join(STOP_WAIT_MS)) {
             m_worker->requestAbort();

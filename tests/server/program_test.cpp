@@ -1,6 +1,11 @@
-// The server program: Tovis.ini at start-up, tovis --headless as a process, and crash
-// consistency (the program killed at random moments while it appends held mail and rewrites its
-// store loses no held mail it has answered with success).
+// The server program: Tovis.ini at start-up, tovis --headless as a process, its notices to a
+// service manager, and crash consistency (the program killed at random moments while it appends
+// held mail and rewrites its store loses no held mail it has answered with success).
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+
+#include <cstring>
 #include <set>
 #include <thread>
 
@@ -10,6 +15,31 @@
 #include "ui/scripted_message_boxes.h"
 
 namespace tovi::test {
+
+// A stand-in for systemd's notification socket: a datagram socket at DIR/notify, named in
+// NOTIFY_SOCKET to the programs started while it lives.
+struct FakeNotifySocket {
+    std::string path;
+    int fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    explicit FakeNotifySocket(const std::string& dir) : path(dir + "notify") {
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+        EXPECT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+        ::setenv("NOTIFY_SOCKET", path.c_str(), 1);
+    }
+    ~FakeNotifySocket() {
+        ::unsetenv("NOTIFY_SOCKET");
+        ::close(fd);
+    }
+    // The next notice within timeoutMs; empty when none came.
+    std::string next(int timeoutMs) {
+        pollfd readable{fd, POLLIN, 0};
+        char text[256];
+        const long n = ::poll(&readable, 1, timeoutMs) == 1 ? ::recv(fd, text, sizeof text, 0) : -1;
+        return n > 0 ? std::string(text, static_cast<size_t>(n)) : "";
+    }
+};
 
 TEST(ServerSettingsFile, FirstStartWritesPort6998AGivenPortIsKeptZeroCompletedAFailedWriteKept) {
     TempDir dir;
@@ -49,15 +79,35 @@ TEST(HeadlessProgram, APortInUseEndsWithTheMessageAndExitCode1) {
     ASSERT_TRUE(replaceFileAtomically(
         dir.file("Tovis.ini"), "[SERVER]\nPORT=" + std::to_string(occupant.localPort()) + "\n"));
     const std::string config = dir.path.substr(0, dir.path.size() - 1);  // no '/' at the end
+    FakeNotifySocket manager(dir.path);
     ServerProcess tovis;
     ASSERT_TRUE(tovis.start(config));
     EXPECT_EQ(tovis.wait(5000), 1);
+    EXPECT_EQ(manager.next(0), "");  // never ready: `systemctl start` fails
     std::string expected;
     ASSERT_TRUE(cp932ToUtf8(CHeadlessServer::portFailureMessage(config), expected));
     EXPECT_EQ(contents(tovis.stderrPath), expected + "\n");
     EXPECT_NE(expected.find(config + "にある Tovis.ini"), std::string::npos);
     EXPECT_NE(expected.find(config + "にある Tovic.iniです。"), std::string::npos);
     EXPECT_EQ(expected.find("Windows"), std::string::npos);
+}
+
+// Under a service manager: ready only once the port takes connections, stopping at SIGTERM.
+TEST(HeadlessProgram, TellsTheServiceManagerReadyOnceItListensAndStoppingOnSigterm) {
+    TempDir dir;
+    const int port = freePort();
+    ASSERT_TRUE(
+        replaceFileAtomically(dir.file("Tovis.ini"), "[SERVER]\nPORT=" + std::to_string(port)));
+    FakeNotifySocket manager(dir.path);
+    ServerProcess tovis;
+    ASSERT_TRUE(tovis.start(dir.path));
+    EXPECT_EQ(manager.next(5000), "READY=1");
+    CTcpSocket client;
+    EXPECT_TRUE(client.connect("127.0.0.1", static_cast<uint16_t>(port), 500));
+    ASSERT_EQ(::kill(tovis.pid, SIGTERM), 0);
+    EXPECT_EQ(manager.next(5000), "STOPPING=1");
+    EXPECT_EQ(tovis.wait(5000), 0);
+    EXPECT_EQ(manager.next(0), "");
 }
 
 // The program serves on the configured port with its files in the configuration directory; killed
