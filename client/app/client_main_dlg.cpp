@@ -32,6 +32,7 @@
 #include "protocol/packets.h"
 #include "ui/message_boxes.h"
 #include "ui/qt/dialog_units.h"
+#include "ui/qt/program_icon.h"
 #include "ui/qt/qt_message_boxes.h"
 #include "ui/qt/tray_icon.h"
 
@@ -97,7 +98,7 @@ void CClientMainDlg::buildWindow() {
     const QFont font = CDialogUnits::dialogFont();
     setFont(font);
     const CDialogUnits du(font);
-    const QIcon icon = CTrayIcon::paintIcon(QColor(0x1f, 0x6f, 0xb5), QStringLiteral("ト"));
+    const QIcon icon = CProgramIcon::icon();
     setWindowIcon(icon);
 
     m_menuBar = new QMenuBar(this);

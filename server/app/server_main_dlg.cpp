@@ -15,6 +15,7 @@
 #include "server/app/server_settings_dlg.h"
 #include "ui/message_boxes.h"
 #include "ui/qt/dialog_units.h"
+#include "ui/qt/program_icon.h"
 
 namespace tovi {
 
@@ -33,10 +34,7 @@ QPushButton* makeButton(QWidget* parent, const char* text, const CDialogUnits& d
 
 }  // namespace
 
-QIcon CServerMainDlg::programIcon() {
-    static const QIcon icon = CTrayIcon::paintIcon(QColor(0x1c, 0x6e, 0x8c), QStringLiteral("S"));
-    return icon;
-}
+QIcon CServerMainDlg::programIcon() { return CProgramIcon::icon(); }
 
 std::string CServerMainDlg::shutDownQuestion() {
     return cp932Of(
