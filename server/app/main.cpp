@@ -54,9 +54,12 @@ int main(int argc, char** argv) {
             runWindow =
                 reinterpret_cast<tovi::WindowEntry>(module.find(tovi::WINDOW_ENTRY_NAME, why));
         if (runWindow == nullptr) {
-            std::fprintf(stderr,
-                         "tovis: the server window cannot be loaded (%s); run tovis --headless\n",
-                         why.c_str());
+            // The packaged server only recommends Qt: say so plainly when that is what is missing.
+            const char* missing = why.find("libQt") != std::string::npos
+                                      ? "the server window cannot be shown without the Qt libraries"
+                                      : "the server window cannot be loaded";
+            std::fprintf(stderr, "tovis: %s (%s); tovis --headless runs the server without it\n",
+                         missing, why.c_str());
             return 2;
         }
 #else
