@@ -28,10 +28,15 @@ class Output : public CConnectionOutput {
         for (size_t i = 0; i < length; ++i) bytes += static_cast<unsigned char>(frame[i]) & 1;
         return true;
     }
-    bool deliver(int, int32_t, const char* payload, size_t length, int64_t) override {
+    int deliver(int, int32_t, const char* payload, size_t length, int64_t ref) override {
         for (size_t i = 0; i < length; ++i) bytes += static_cast<unsigned char>(payload[i]) & 1;
-        return true;
+        // Live mail takes each path a connection can give it, by its first byte.
+        if (ref >= 0) return DELIVERY_QUEUED;
+        const int paths[] = {DELIVERY_WRITTEN, DELIVERY_STARTED, DELIVERY_BEHIND, DELIVERY_REFUSED};
+        return paths[length > 0 ? static_cast<unsigned char>(payload[0]) % 4 : 0];
     }
+    void attachHeld(int, int64_t ref) override { bytes += static_cast<size_t>(ref) & 1; }
+    void owesHeld(int) override { ++bytes; }
     bool peerAddress(int, std::string& out) override {
         out = "127.0.0.1";
         return true;

@@ -269,6 +269,39 @@ int64_t CFile::size() const {
     return static_cast<int64_t>(st.st_size);
 }
 
+bool CFile::truncate(int64_t size) {
+    if (m_fd < 0 || size < 0) {
+        noteError("truncate", "fd " + std::to_string(m_fd), m_fd < 0 ? EBADF : EINVAL);
+        return false;
+    }
+    int rc;
+    do {
+        rc = ::ftruncate(m_fd, static_cast<off_t>(size));
+    } while (rc != 0 && errno == EINTR);
+    if (rc != 0) {
+        noteError("truncate", "fd " + std::to_string(m_fd), errno);
+        return false;
+    }
+    return true;
+}
+
+bool CFile::reserve(int64_t from, int64_t length) {
+    if (m_fd < 0 || from < 0 || length <= 0) {
+        noteError("fallocate", "fd " + std::to_string(m_fd), m_fd < 0 ? EBADF : EINVAL);
+        return false;
+    }
+    int rc;
+    do {
+        rc = ::fallocate(m_fd, FALLOC_FL_KEEP_SIZE, static_cast<off_t>(from),
+                         static_cast<off_t>(length));
+    } while (rc != 0 && errno == EINTR);
+    if (rc != 0) {
+        noteError("fallocate", "fd " + std::to_string(m_fd), errno);
+        return false;
+    }
+    return true;
+}
+
 bool CFile::sync() {
     if (m_fd < 0) {
         noteError("fsync", "(closed file)", EBADF);

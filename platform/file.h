@@ -41,6 +41,12 @@ class CFile {
     bool seek(int64_t offset);
     bool seekToEnd();
     int64_t size() const;
+    // Cuts the file to size bytes (a torn tail goes; shrinking needs no room on the disk).
+    bool truncate(int64_t size);
+    // Sets aside room on the disk for the file to grow to from + length bytes without changing
+    // its size, so that writes up to there cannot find the disk full. False where the file system
+    // cannot do that, or has no room now.
+    bool reserve(int64_t from, int64_t length);
     // Flushes the file's data to the disk.
     bool sync();
     bool close();

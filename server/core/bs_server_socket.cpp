@@ -240,9 +240,10 @@ void CBsServerSocket::handOverDue(int64_t nowMs) {
         }
         s.handOverMore = false;
         if (!s.isOpen()) continue;
-        bool more = false;
-        m_handler.redeliverHeld(i, s.redeliverName, HAND_OVER_ROUND, &more, due);
+        bool more = false, waiting = false;
+        m_handler.redeliverHeld(i, s.redeliverName, HAND_OVER_ROUND, &more, due, &waiting);
         s.handOverMore = more;
+        if (waiting) s.owed = true;  // the rest follows once it is on disk
         flushSlot(i, nowMs);
     }
 }
@@ -320,8 +321,9 @@ bool CBsServerSocket::abandon(int index, bool sync) {
             continue;
         }
         held = true;
+        // Its sender may have heard of success already: a failed flush does not take it away.
         ok = m_store.holdMail(name[0] != '\0' ? name : u.name, u.time, u.payload.data(),
-                              u.payload.size()) &&
+                              u.payload.size(), true) &&
              ok;
     }
     if (held && sync) m_store.requestSync();
@@ -338,6 +340,16 @@ void CBsServerSocket::applySyncOutcomes() {
         m_syncedThrough = o.through;
         for (const int i : m_live)
             if (m_slots[i].gated()) m_slots[i].openGates(o.through, o.ok);
+    }
+    if (m_outcomes.empty()) return;
+    // Mail held for connected users is on disk now (or gone): their connections take it.
+    for (const int i : m_live) {
+        CConnectionSlot& s = m_slots[i];
+        const char* user = m_users.userOf(i);
+        if (!s.owed || !s.isOpen() || s.redeliverAtMs != 0 || user == nullptr) continue;
+        s.owed = false;
+        if (!s.handOverMore) std::memcpy(s.redeliverName, user, NAME_BUFFER_SIZE);
+        s.handOverMore = true;
     }
 }
 
@@ -371,26 +383,32 @@ bool CBsServerSocket::sendFrame(int index, const char* frame, size_t length) {
     return true;
 }
 
-bool CBsServerSocket::deliver(int index, int32_t time, const char* payload, size_t length,
-                              int64_t ref) {
+int CBsServerSocket::deliver(int index, int32_t time, const char* payload, size_t length,
+                             int64_t ref) {
     const bool fromStore = ref >= 0;
     CConnectionSlot& s = m_slots[index];
-    if (!s.isOpen() || length > PACKET_BUFFER_SIZE) return false;
+    if (!s.isOpen() || length > PACKET_BUFFER_SIZE) return DELIVERY_REFUSED;
     const size_t frameLength = FRAME_HEADER_SIZE + 4 + length;
     if (!fromStore && s.cappedBytes() + frameLength > m_queueCap) {
         // It has stopped reading: it ends, and what it had not taken is held (on disk before the
         // sender's answer: routing flushes the store when it is done).
         abandon(index, false);
-        return false;
+        return DELIVERY_REFUSED;
     }
+    // Live mail that would wait behind others (or behind held mail still to come) is held: its
+    // sender hears of success once it is on disk, and the connection takes it from there.
+    if (!fromStore && (s.unsentBytes() > 0 || s.redeliverAtMs != 0 || s.handOverMore || s.owed))
+        return DELIVERY_BEHIND;
     size_t n = putFrameHeader(m_frame, PKT_MAIL, static_cast<int32_t>(4 + length));
     n += buildDelivery(m_frame + n, time, payload, length);
     const char* user = m_users.userOf(index);
     s.queueDelivery(m_frame, n, user != nullptr ? user : "", fromStore, ref, now());
     // (A hand-over queues the user's held mail whole; it leaves after the hand-over.)
-    if (!fromStore && s.sendableBytes() >= EAGER_FLUSH_BYTES && !s.blocked())
-        flushSlot(index, now());
-    return true;
+    if (fromStore) return DELIVERY_QUEUED;
+    // Live mail goes into the socket now, before its sender can hear of success.
+    flushSlot(index, now());
+    if (s.isFree() || !s.isOpen()) return DELIVERY_HELD;  // it failed, and held the mail
+    return s.unsentBytes() == 0 ? DELIVERY_WRITTEN : DELIVERY_STARTED;
 }
 
 void CBsServerSocket::scheduleHandOver(int index, const char* name, int64_t delayMs) {

@@ -104,7 +104,9 @@ class CBsServerSocket : private CConnectionOutput {
     bool sendResult(int index, int32_t type, int32_t failed, int32_t reason) override;
     bool sendResultAfterSync(int index, int32_t type, uint64_t ticket) override;
     bool sendFrame(int index, const char* frame, size_t length) override;
-    bool deliver(int index, int32_t time, const char* payload, size_t length, int64_t ref) override;
+    int deliver(int index, int32_t time, const char* payload, size_t length, int64_t ref) override;
+    void attachHeld(int index, int64_t ref) override { m_slots[index].attachRecord(ref); }
+    void owesHeld(int index) override { m_slots[index].owed = true; }
     bool peerAddress(int index, std::string& out) override {
         return m_slots[index].peerAddress(out);
     }

@@ -35,6 +35,7 @@ void CConnectionSlot::attach(CTcpSocket&& socket, int64_t nowMs) {
     redeliverAtMs = 0;
     redeliverName[0] = '\0';
     handOverMore = false;
+    owed = false;
 }
 
 CFrameAssembler::Verdict CConnectionSlot::receive(int64_t nowMs) {
@@ -93,6 +94,14 @@ void CConnectionSlot::queueDelivery(const char* frame, size_t length, const char
     m_deliveries.push_back(m);
     if (fromStore) m_storeBytes += length;
     queue(frame, length, nowMs);
+}
+
+void CConnectionSlot::attachRecord(int64_t ref) {
+    if (m_deliveries.empty() || m_deliveries.back().fromStore) return;
+    Marker& m = m_deliveries.back();
+    m.fromStore = true;
+    m.ref = ref;
+    m_storeBytes += static_cast<size_t>(m.end - m.start);
 }
 
 void CConnectionSlot::queueGatedResult(const char* frame, size_t length, uint64_t ticket,
@@ -220,6 +229,7 @@ void CConnectionSlot::close() {
     packetReady = false;
     redeliverAtMs = 0;
     handOverMore = false;
+    owed = false;
     m_blocked = false;
 }
 

@@ -91,6 +91,9 @@ class CConnectionSlot {
     // fromStore: held mail being handed over, ref its record in the store.
     void queueDelivery(const char* frame, size_t length, const char* name, bool fromStore,
                        int64_t ref, int64_t nowMs);
+    // The last delivery queued (live mail written in part) is from now on the held-mail store's
+    // record ref, reported like held mail being handed over.
+    void attachRecord(int64_t ref);
     // Adds a mail result frame (PKT_MAIL_RESULT, success) that may leave only once the held-mail
     // store's sync outcomes cover ticket.
     void queueGatedResult(const char* frame, size_t length, uint64_t ticket, int64_t nowMs);
@@ -142,6 +145,7 @@ class CConnectionSlot {
     int64_t redeliverAtMs = 0;  // held mail is due then; 0: none
     char redeliverName[NAME_BUFFER_SIZE] = {};
     bool handOverMore = false;  // more held mail waits for the next round
+    bool owed = false;          // held mail for its user waits for the disk, then a round
     // Records of held mail written whole by flush(), for the worker to report to the store.
     std::vector<int64_t> writtenRefs;
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 
 #include "platform/file_identity.h"
@@ -18,8 +19,10 @@ constexpr int64_t PACE_PIECE = 1 << 20;
 constexpr int PACE_PAUSE_MS = 2;
 // A rewrite that failed (a full disk) is tried again after this long.
 constexpr int RETRY_MS = 1000;
-// A rewrite put off by deliveries in flight or by a routing that appends is tried this soon.
+// A rewrite put off by a routing that appends is tried this soon.
 constexpr int BUSY_RETRY_MS = 20;
+// Room kept set aside for .done entries (4096 of them), renewed when half of it is used.
+constexpr int64_t NOTES_RESERVE = 65536;
 
 void putInt64(char* p, uint64_t v) {
     putInt32(p, static_cast<int32_t>(v & 0xffffffffu));
@@ -92,23 +95,8 @@ long CHeldMailStore::readBytes(char* dst, size_t n) {
     return static_cast<long>(done);
 }
 
-bool CHeldMailStore::writeBytes(const char* src, size_t n) {
-    if (m_outLen + n > IO_BUFFER_SIZE && !flushOut()) return false;
-    if (n > IO_BUFFER_SIZE) return m_out.write(src, n);
-    std::memcpy(m_outBuffer + m_outLen, src, n);
-    m_outLen += n;
-    return true;
-}
-
-bool CHeldMailStore::flushOut() {
-    if (m_outLen == 0) return true;
-    bool ok = m_out.write(m_outBuffer, m_outLen);
-    m_outLen = 0;
-    return ok;
-}
-
 bool CHeldMailStore::holdMail(const char* name, int32_t storedTime, const char* payload,
-                              size_t length) {
+                              size_t length, bool acknowledged, int64_t* ref) {
     if (length > static_cast<size_t>(MAX_STORED_PAYLOAD)) return false;
     std::lock_guard<std::recursive_mutex> lock(m_mutex);
     if (m_needsRepair && !m_append.isOpen()) {
@@ -116,14 +104,20 @@ bool CHeldMailStore::holdMail(const char* name, int32_t storedTime, const char* 
     }
     if (!m_append.isOpen()) {
         m_appendCreated = !fileExists(m_path);
-        if (m_appendCreated) m_identity = 0;  // a new file: learnt when first needed
-        if (!m_append.open(m_path, CFile::CREATE_KEEP) || !m_append.seekToEnd()) {
+        if (m_appendCreated) {
+            m_identity = 0;  // a new file: learnt when first needed
+            m_wholeEnd = 0;
+            m_cutPending = false;
+        }
+        if (!m_append.open(m_path, CFile::CREATE_KEEP)) return false;
+        // Bytes of an append that failed earlier are cut off before anything follows them.
+        if ((m_cutPending && !m_append.truncate(m_wholeEnd)) || !m_append.seek(m_wholeEnd)) {
             m_append.close();
             return false;
         }
+        m_cutPending = false;
     }
-    const int64_t offset = m_append.size();
-    if (offset < 0) return false;
+    const int64_t offset = m_wholeEnd;
     std::memset(m_record, 0, NAME_FIELD_SIZE);
     std::memcpy(m_record, name, strnlen(name, NAME_FIELD_SIZE));
     putInt32(m_record + 20, storedTime);
@@ -131,13 +125,18 @@ bool CHeldMailStore::holdMail(const char* name, int32_t storedTime, const char* 
     if (length > 0) std::memcpy(m_record + RECORD_HEADER_SIZE, payload, length);
     // One write per record, so that a crash can tear only the last one.
     if (!m_append.write(m_record, RECORD_HEADER_SIZE + length)) {
-        // Part of the record may be there: it must be cut off before anything else is appended.
-        m_append.sync();
+        // Part of the record may be there (a full disk): it is cut off at once, so that the
+        // records before it flow on and the next append finds a whole file; cutting needs no
+        // room. Should the cut fail, the next append tries it again first.
+        m_cutPending = !m_append.truncate(offset);
         m_append.close();
-        m_needsRepair = true;
+        if (m_appendCreated) m_directoryDirty = true;
+        m_appendCreated = false;
         return false;
     }
+    m_wholeEnd = offset + static_cast<int64_t>(RECORD_HEADER_SIZE + length);
     Entry e{};
+    e.seq = static_cast<int64_t>(++m_appended);
     e.offset = offset;
     e.time = storedTime;
     e.length = static_cast<int32_t>(length);
@@ -145,12 +144,70 @@ bool CHeldMailStore::holdMail(const char* name, int32_t storedTime, const char* 
     getName(m_record, recipient);
     e.name = nameId(recipient);
     e.state = LIVE;
+    e.acknowledged = acknowledged ? 1 : 0;
     m_index.push_back(e);
     m_byName[e.name].push_back(static_cast<uint32_t>(m_index.size() - 1));
-    ++m_appended;
+    if (ref != nullptr) *ref = e.seq;
     return true;
 }
 
+void CHeldMailStore::takeInFlight(int64_t ref) {
+    std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    Entry* e = find(ref);
+    if (e != nullptr && e->state == LIVE) e->state = IN_FLIGHT;
+}
+
+bool CHeldMailStore::withdraw(const std::vector<int64_t>& refs) {
+    std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    return noteGone(refs);
+}
+
+size_t CHeldMailStore::heldCount() {
+    std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    return m_index.size() - m_gone;
+}
+
+bool CHeldMailStore::carryOver(const char* oldName, const char* newName) {
+    std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    auto own = m_nameIds.find(oldName);
+    if (own == m_nameIds.end() || sameName(oldName, newName)) return true;
+    if (!m_reader.isOpen() && !m_reader.open(m_path, CFile::READ)) return false;
+    std::vector<int64_t> originals, copies;
+    // Positions, not references into the index: appending may move the index.
+    const std::vector<uint32_t> positions = m_byName[own->second];
+    std::vector<char> payload;
+    bool ok = true;
+    for (uint32_t i : positions) {
+        const Entry e = m_index[i];
+        if (e.state != LIVE) continue;  // one on its way is reported by its connection
+        payload.resize(static_cast<size_t>(e.length));
+        int64_t ref = 0;
+        ok = m_reader.seek(e.offset + static_cast<int64_t>(RECORD_HEADER_SIZE)) &&
+             m_reader.readExact(payload.data(), payload.size()) &&
+             holdMail(newName, e.time, payload.data(), payload.size(), true, &ref);
+        if (!ok) break;
+        originals.push_back(e.seq);
+        copies.push_back(ref);
+    }
+    // The copies are on disk before the originals go.
+    ok = finishHolding() && ok;
+    if (ok) return noteGone(originals);
+    // Otherwise the copies, the last records of the file, are cut off as if never written.
+    if (!copies.empty()) {
+        const int64_t from = find(copies.front())->offset;
+        CFile f;
+        bool cut = f.open(m_path, CFile::READ_WRITE) && f.truncate(from);
+        cut = f.close() && cut;
+        if (cut) {
+            while (!m_index.empty() && m_index.back().seq >= copies.front()) m_index.pop_back();
+            m_wholeEnd = from;
+            rebuildNames();
+        } else {
+            noteGone(copies);
+        }
+    }
+    return false;
+}
 void CHeldMailStore::closeAppend() {
     if (!m_append.isOpen()) return;
     m_append.close();
@@ -184,6 +241,7 @@ bool CHeldMailStore::finishHolding() {
     closeAppend();
     if (m_appended <= m_synced && !m_directoryDirty) return true;
     const bool ok = syncFileLocked();
+    if (!ok) dropUnsynced(m_synced, m_appended);
     m_synced = m_syncWanted = m_appended;
     m_outcomes.push_back({m_appended, ok});
     if (m_syncListener) m_syncListener();
@@ -209,16 +267,29 @@ void CHeldMailStore::syncLoop() {
         lock.lock();
         if (!ok && directory) m_directoryDirty = true;
         if (target <= m_synced) continue;  // a flush on the worker covered it meanwhile
+        if (!ok) dropUnsynced(m_synced, target);
         m_synced = target;
         m_outcomes.push_back({target, ok});
         if (m_syncListener) m_syncListener();
     }
 }
 
+void CHeldMailStore::dropUnsynced(uint64_t from, uint64_t through) {
+    // Their senders hear of the failure: such a record must never be delivered.
+    std::vector<int64_t> refused;
+    auto it = std::upper_bound(m_index.begin(), m_index.end(), static_cast<int64_t>(from),
+                               [](int64_t seq, const Entry& e) { return seq < e.seq; });
+    for (; it != m_index.end() && it->seq <= static_cast<int64_t>(through); ++it)
+        if (it->state == LIVE && !it->acknowledged) refused.push_back(it->seq);
+    noteGone(refused);
+}
+
 bool CHeldMailStore::scan(bool& readable) {
     readable = true;
     m_index.clear();
     m_gone = 0;
+    m_wholeEnd = 0;
+    m_badLength = false;
     if (!m_in.open(m_path, CFile::READ)) {
         readable = !fileExists(m_path);
         return readable;
@@ -234,9 +305,13 @@ bool CHeldMailStore::scan(bool& readable) {
             break;
         }
         if (got == 0) break;
+        if (got < static_cast<long>(RECORD_HEADER_SIZE)) {
+            whole = false;
+            break;
+        }
         const int32_t length = getInt32(m_record + 24);
-        if (got < static_cast<long>(RECORD_HEADER_SIZE) || length < 0 ||
-            length > MAX_STORED_PAYLOAD) {
+        if (length < 0 || length > MAX_STORED_PAYLOAD) {
+            m_badLength = true;
             whole = false;
             break;
         }
@@ -247,6 +322,7 @@ bool CHeldMailStore::scan(bool& readable) {
             break;
         }
         Entry e{};
+        e.seq = static_cast<int64_t>(++m_appended);
         e.offset = offset;
         e.time = getInt32(m_record + 20);
         e.length = length;
@@ -257,8 +333,18 @@ bool CHeldMailStore::scan(bool& readable) {
         m_index.push_back(e);
         offset += static_cast<int64_t>(RECORD_HEADER_SIZE) + length;
     }
+    m_wholeEnd = offset;
     m_in.close();
     return whole;
+}
+
+bool CHeldMailStore::cutTail() {
+    CFile f;
+    bool ok = f.open(m_path, CFile::READ_WRITE);
+    if (ok && m_badLength) ok = moveAside(f, m_wholeEnd);
+    ok = ok && f.truncate(m_wholeEnd) && f.sync();
+    ok = f.close() && ok;
+    return ok;
 }
 
 void CHeldMailStore::readDone(std::vector<int64_t>& offsets) {
@@ -270,7 +356,13 @@ void CHeldMailStore::readDone(std::vector<int64_t>& offsets) {
     }
 }
 
-CHeldMailStore::Entry* CHeldMailStore::find(int64_t offset) {
+CHeldMailStore::Entry* CHeldMailStore::find(int64_t ref) {
+    auto it = std::lower_bound(m_index.begin(), m_index.end(), ref,
+                               [](const Entry& e, int64_t r) { return e.seq < r; });
+    return it != m_index.end() && it->seq == ref ? &*it : nullptr;
+}
+
+CHeldMailStore::Entry* CHeldMailStore::findOffset(int64_t offset) {
     auto it = std::lower_bound(m_index.begin(), m_index.end(), offset,
                                [](const Entry& e, int64_t o) { return e.offset < o; });
     return it != m_index.end() && it->offset == offset ? &*it : nullptr;
@@ -299,46 +391,43 @@ bool CHeldMailStore::recover() {
 bool CHeldMailStore::recoverLocked() {
     finishHolding();
     m_reader.close();
+    m_notes.close();
     ++m_generation;
     fileIdentity(m_path, m_identity);
     std::vector<int64_t> done;
     readDone(done);
     bool readable = true;
+    // Records read now count as on disk; their numbers follow any given out before.
     const bool whole = scan(readable);
+    m_synced = m_syncWanted = m_appended;
     if (!whole) {
-        if (!readable) {
+        // A torn end, or the unreadable rest moved aside, is cut off: no record moves, so the
+        // .done entries stay true.
+        if (!readable || !cutTail()) {
             m_needsRepair = true;
             return false;
         }
-        // The repair rewrites the store without the records already gone, so the .done entries
-        // (which name the old file) are all used up by it.
-        if (!rewrite(done)) {
-            m_needsRepair = true;
-            return false;
-        }
-        removeFile(m_done);
-        done.clear();
-        fileIdentity(m_path, m_identity);
-        scan(readable);
     }
     m_needsRepair = false;
-    m_inFlight = 0;
+    m_cutPending = false;
     for (int64_t offset : done) {
-        Entry* e = find(offset);
+        Entry* e = findOffset(offset);
         if (e != nullptr && e->state != GONE) {
             e->state = GONE;
             ++m_gone;
         }
     }
     rebuildNames();
+    openNotes();
     m_wake.notify_all();
     return true;
 }
 
 bool CHeldMailStore::redeliverHeld(const char* name, int32_t holdLimit, int32_t now,
-                                   CHeldMailTarget& target, size_t maxBytes, bool* more,
-                                   bool thin) {
+                                   CHeldMailTarget& target, size_t maxBytes, bool* more, bool thin,
+                                   bool* waiting) {
     if (more != nullptr) *more = false;
+    if (waiting != nullptr) *waiting = false;
     std::lock_guard<std::recursive_mutex> lock(m_mutex);
     requestSync();  // the file is read below; what was appended reaches the disk as usual
     if (m_needsRepair && !recoverLocked()) return false;
@@ -352,6 +441,11 @@ bool CHeldMailStore::redeliverHeld(const char* name, int32_t holdLimit, int32_t 
         for (uint32_t i : m_byName[own->second]) {
             Entry& e = m_index[i];
             if (e.state != LIVE) continue;
+            if (static_cast<uint64_t>(e.seq) > m_synced) {
+                // Not on disk yet (its sender has not heard of success): it follows once it is.
+                if (waiting != nullptr) *waiting = true;
+                break;
+            }
             if (offered >= maxBytes) {
                 leftForLater = true;
                 if (more != nullptr) *more = true;
@@ -365,10 +459,8 @@ bool CHeldMailStore::redeliverHeld(const char* name, int32_t holdLimit, int32_t 
                 break;
             }
             // Once one delivery cannot be queued (the connection has ended), the rest stay.
-            if (!target.deliverHeld(e.time, payload, static_cast<size_t>(e.length), e.offset))
-                break;
+            if (!target.deliverHeld(e.time, payload, static_cast<size_t>(e.length), e.seq)) break;
             e.state = IN_FLIGHT;
-            ++m_inFlight;
         }
     }
     // Every hand-over thins the whole store: expired mail and mail for unknown names go.
@@ -377,49 +469,85 @@ bool CHeldMailStore::redeliverHeld(const char* name, int32_t holdLimit, int32_t 
     for (size_t id = 0; id < m_names.size(); ++id) {
         if (m_byName[id].empty()) continue;
         // The user's own records are all delivered, old or not; those left for a further call
-        // are not judged here. (Ones a failed delivery left behind are, like anybody's.)
+        // are not judged here, nor those of anybody connected (a hand-over of theirs is under
+        // way). (Ones a failed delivery left behind are, like anybody's.)
         if (leftForLater && id == own->second) continue;
+        if (target.isConnectedRecipient(m_names[id].c_str())) continue;
         const bool known = target.isKnownRecipient(m_names[id].c_str());
         for (uint32_t i : m_byName[id]) {
             Entry& e = m_index[i];
             if (e.state != LIVE) continue;
             const bool expired = holdLimit != 0 && static_cast<int64_t>(e.time) + holdLimit < now;
-            if (!known || expired) gone.push_back(e.offset);
+            if (!known || expired) gone.push_back(e.seq);
         }
     }
     std::sort(gone.begin(), gone.end());
     return noteGone(gone) && ok;
 }
 
-bool CHeldMailStore::noteGone(const std::vector<int64_t>& offsets) {
-    if (offsets.empty()) return true;
+bool CHeldMailStore::noteGone(const std::vector<int64_t>& refs) {
+    if (refs.empty()) return true;
     if (m_identity == 0) fileIdentity(m_path, m_identity);
     std::string entries;
-    entries.reserve(offsets.size() * DONE_ENTRY_SIZE);
-    for (int64_t offset : offsets) {
-        Entry* e = find(offset);
+    entries.reserve(refs.size() * DONE_ENTRY_SIZE);
+    for (int64_t ref : refs) {
+        Entry* e = find(ref);
         if (e == nullptr || e->state == GONE) continue;
-        if (e->state == IN_FLIGHT) --m_inFlight;
         e->state = GONE;
         ++m_gone;
         char entry[DONE_ENTRY_SIZE];
         putInt64(entry, m_identity);
-        putInt64(entry + 8, static_cast<uint64_t>(offset));
+        putInt64(entry + 8, static_cast<uint64_t>(e->offset));
         entries.append(entry, DONE_ENTRY_SIZE);
     }
-    bool ok = true;
-    if (!entries.empty()) {
-        // Gone in memory either way; the note keeps a crash of the program from repeating them.
-        // (It is flushed to disk by the background writer, soon: only a power cut before that
-        // could repeat them.)
-        CFile done;
-        ok = done.open(m_done, CFile::CREATE_KEEP) && done.seekToEnd() &&
-             done.write(entries.data(), entries.size());
-        ok = done.close() && ok;
-        m_doneDirty = true;
-    }
+    // Gone in memory either way; the note keeps a restart from repeating them. (It is flushed to
+    // disk by the background writer, soon: only a power cut before that could repeat them.)
+    const bool ok = entries.empty() || appendNotes(entries);
+    report(
+        "a delivered or dropped record could not be noted as gone; a restart would hand it "
+        "over again",
+        !ok);
     m_wake.notify_all();
     return ok;
+}
+
+bool CHeldMailStore::openNotes() {
+    if (m_notes.isOpen()) return true;
+    if (!m_notes.open(m_done, CFile::CREATE_KEEP)) return false;
+    const int64_t size = m_notes.size();
+    // A torn last entry (a partial write, a power cut) is cut, so later entries keep their places.
+    const int64_t whole = size - size % static_cast<int64_t>(DONE_ENTRY_SIZE);
+    if (size < 0 || (whole != size && !m_notes.truncate(whole))) {
+        m_notes.close();
+        return false;
+    }
+    m_notesSize = whole;
+    m_notesReserved = whole;
+    reserveNotes();
+    return true;
+}
+
+void CHeldMailStore::reserveNotes() {
+    if (m_notesReserved - m_notesSize >= NOTES_RESERVE / 2) return;
+    if (m_notes.reserve(m_notesSize, NOTES_RESERVE)) m_notesReserved = m_notesSize + NOTES_RESERVE;
+}
+
+bool CHeldMailStore::appendNotes(const std::string& entries) {
+    if (!openNotes()) return false;
+    if (!m_notes.seek(m_notesSize) || !m_notes.write(entries.data(), entries.size())) {
+        m_notes.truncate(m_notesSize);  // never a torn entry in front of later ones
+        return false;
+    }
+    m_notesSize += static_cast<int64_t>(entries.size());
+    m_doneDirty = true;
+    reserveNotes();
+    return true;
+}
+
+void CHeldMailStore::report(const char* what, bool failed) {
+    if (failed && !m_notesFailing)
+        std::fprintf(stderr, "tovis: %s (%s)\n", what, lastFileError().c_str());
+    m_notesFailing = failed;
 }
 
 bool CHeldMailStore::handedOver(const std::vector<int64_t>& refs) {
@@ -430,10 +558,7 @@ bool CHeldMailStore::handedOver(const std::vector<int64_t>& refs) {
 void CHeldMailStore::release(int64_t ref) {
     std::lock_guard<std::recursive_mutex> lock(m_mutex);
     Entry* e = find(ref);
-    if (e != nullptr && e->state == IN_FLIGHT) {
-        e->state = LIVE;
-        --m_inFlight;
-    }
+    if (e != nullptr && e->state == IN_FLIGHT) e->state = LIVE;
 }
 
 bool CHeldMailStore::moveAside(CFile& in, int64_t from) {
@@ -452,74 +577,23 @@ bool CHeldMailStore::moveAside(CFile& in, int64_t from) {
     return ok;
 }
 
-bool CHeldMailStore::rewrite(const std::vector<int64_t>& skip) {
-    if (!m_in.open(m_path, CFile::READ)) return !fileExists(m_path);
-    if (!m_out.open(m_companion, CFile::CREATE_TRUNCATE)) {
-        m_in.close();
-        return false;
-    }
-    m_inPos = m_inEnd = 0;
-    m_outLen = 0;
-    bool ok = true;
-    int64_t offset = 0;
-    int64_t damagedAt = -1;
-    for (;;) {
-        long got = readBytes(m_record, RECORD_HEADER_SIZE);
-        if (got < 0) {
-            ok = false;
-            break;
-        }
-        if (got < static_cast<long>(RECORD_HEADER_SIZE)) break;  // the end, or a torn last record
-        const int32_t length = getInt32(m_record + 24);
-        if (length < 0 || length > MAX_STORED_PAYLOAD) {
-            damagedAt = offset;
-            break;
-        }
-        got = readBytes(m_record + RECORD_HEADER_SIZE, static_cast<size_t>(length));
-        if (got < 0) {
-            ok = false;
-            break;
-        }
-        if (got < length) break;  // a torn last record: its sender was never told success
-        const int64_t start = offset;
-        offset += static_cast<int64_t>(RECORD_HEADER_SIZE) + length;
-        if (std::binary_search(skip.begin(), skip.end(), start)) continue;
-        if (!writeBytes(m_record, RECORD_HEADER_SIZE + static_cast<size_t>(length))) {
-            ok = false;
-            break;
-        }
-    }
-    ok = ok && flushOut() && m_out.sync();
-    ok = m_out.close() && ok;
-    // The unreadable rest is safe beside the store before the store stops holding it.
-    if (ok && damagedAt >= 0) ok = moveAside(m_in, damagedAt);
-    m_in.close();
-    ok = ok && renameFile(m_companion, m_path);
-    if (!ok) {
-        removeFile(m_companion);
-        return false;
-    }
-    // The new store is in place; a failure to flush the directory entry changes nothing now.
-    syncDirectory(directoryOf(m_path));
-    return true;
-}
-
 bool CHeldMailStore::compactNow() {
     std::unique_lock<std::recursive_mutex> lock(m_mutex);
     for (int attempt = 0; attempt < 3; ++attempt) {  // again only when changed meanwhile
         if (m_gone == 0) return true;
         if (compactLocked(lock)) return true;
-        if (m_inFlight > 0 || m_append.isOpen() || m_needsRepair) return false;
+        if (m_append.isOpen() || m_needsRepair) return false;
     }
     return false;
 }
 
 // One rewrite without the gone records. The records are copied without the lock (appends only
 // add after the copied part); the lock is held again for the records appended meanwhile, the
-// rename and the new index. Called and returning with the lock held.
+// rename and the new index. Records keep their numbers, so deliveries on their way are reported
+// as usual afterwards. Called and returning with the lock held.
 bool CHeldMailStore::compactLocked(std::unique_lock<std::recursive_mutex>& lock) {
     if (m_gone == 0) return true;
-    if (m_inFlight > 0 || m_append.isOpen() || m_needsRepair) return false;
+    if (m_append.isOpen() || m_needsRepair) return false;
     // Only the index is copied under the lock; the copy plan is made from it without.
     const std::vector<Entry> snapshot = m_index;
     const uint64_t generation = m_generation;
@@ -568,15 +642,11 @@ bool CHeldMailStore::compactLocked(std::unique_lock<std::recursive_mutex>& lock)
     ok = ok && out.sync();
 
     lock.lock();
-    if (ok &&
-        (m_generation != generation || m_inFlight > 0 || m_append.isOpen() || m_needsRepair)) {
+    if (ok && (m_generation != generation || m_append.isOpen() || m_needsRepair)) {
         ok = false;  // changed meanwhile in a way the copy cannot follow; tried again later
     }
     // Records appended meanwhile follow as they are.
-    const int64_t tail = m_index.empty()
-                             ? 0
-                             : m_index.back().offset + static_cast<int64_t>(RECORD_HEADER_SIZE) +
-                                   m_index.back().length;
+    const int64_t tail = m_wholeEnd;
     if (ok && tail > end) {
         buffer.resize(static_cast<size_t>(std::max<int64_t>(tail - end, IO_BUFFER_SIZE)));
         ok = in.seek(end) && in.readExact(buffer.data(), static_cast<size_t>(tail - end)) &&
@@ -591,9 +661,9 @@ bool CHeldMailStore::compactLocked(std::unique_lock<std::recursive_mutex>& lock)
     // again under its identity before it takes the store's place.
     std::vector<Entry> index;
     std::string late;
+    int64_t at = 0;  // the end of the new file
     if (ok) {
         index.reserve(m_index.size());
-        int64_t at = 0;
         for (size_t i = 0; i < m_index.size(); ++i) {
             Entry e = m_index[i];
             const int64_t size = static_cast<int64_t>(RECORD_HEADER_SIZE) + e.length;
@@ -609,12 +679,7 @@ bool CHeldMailStore::compactLocked(std::unique_lock<std::recursive_mutex>& lock)
             index.push_back(e);
         }
     }
-    if (ok && !late.empty()) {
-        CFile done;
-        ok = done.open(m_done, CFile::CREATE_KEEP) && done.seekToEnd() &&
-             done.write(late.data(), late.size());
-        ok = done.close() && ok;
-    }
+    if (ok && !late.empty()) ok = appendNotes(late);
     const bool noted = ok && !late.empty();
     ok = ok && renameFile(m_companion, m_path);
     if (!ok) {
@@ -626,7 +691,9 @@ bool CHeldMailStore::compactLocked(std::unique_lock<std::recursive_mutex>& lock)
             for (size_t off = 0; off + DONE_ENTRY_SIZE <= data.size(); off += DONE_ENTRY_SIZE)
                 if (getInt64(data.data() + off) != newIdentity)
                     kept.append(data, off, DONE_ENTRY_SIZE);
+            m_notes.close();
             replaceFileAtomically(m_done, kept, "x");
+            openNotes();
         }
         lock.unlock();
         in.close();
@@ -637,18 +704,30 @@ bool CHeldMailStore::compactLocked(std::unique_lock<std::recursive_mutex>& lock)
     m_identity = newIdentity;
     ++m_generation;
     m_index = std::move(index);
+    m_wholeEnd = at;
     m_gone = late.size() / DONE_ENTRY_SIZE;
+    m_cutPending = false;
     rebuildNames();
     // Only entries of the new file remain meaningful. (A crash before this leaves entries of the
     // old file too, which name another identity and are passed over.)
+    // The companion keeps its room set aside.
     if (late.empty()) {
-        removeFile(m_done);
+        if (m_notes.isOpen() && m_notes.truncate(0)) {
+            m_notesSize = 0;
+            reserveNotes();
+        } else {
+            m_notes.close();
+            removeFile(m_done);
+            openNotes();
+        }
     } else {
+        m_notes.close();
         CFile done;
         bool written =
             done.open(m_done + "x", CFile::CREATE_TRUNCATE) && done.write(late.data(), late.size());
         written = done.close() && written;
         if (!written || !renameFile(m_done + "x", m_done)) removeFile(m_done + "x");
+        openNotes();
         m_doneDirty = true;
     }
     lock.unlock();
@@ -680,7 +759,7 @@ void CHeldMailStore::writerLoop() {
                         [this] { return m_stopping; });
         if (m_stopping) break;
         if (compactLocked(lock)) continue;
-        const bool busy = m_inFlight > 0 || m_append.isOpen() || m_needsRepair;
+        const bool busy = m_append.isOpen() || m_needsRepair;
         m_wake.wait_for(lock, std::chrono::milliseconds(busy ? BUSY_RETRY_MS : RETRY_MS),
                         [this] { return m_stopping; });
     }

@@ -12,27 +12,36 @@
 //
 // Holding appends records. They reach the disk through the store's sync thread: a routing asks
 // for a sync and gets a ticket, and its sender hears of success only once a sync has covered the
-// ticket (several routings share one flush to disk; the worker never waits for the disk). An index
-// of the records (offset, recipient, time, length) is kept in memory, built when the server starts,
-// so a hand-over reads only the user's own records.
+// ticket (several routings share one flush to disk; the worker never waits for the disk). A record
+// is handed over only once it is on disk. When a flush fails, the records it should have covered
+// are gone at once (their senders hear of the failure), except those whose senders had heard of
+// success before (mail a connection had not taken, held again). An index of the records (place,
+// length, time, recipient and a number that stays the record's own while the file is rewritten
+// around it) is kept in memory, built when the server starts, so a hand-over reads only the
+// user's own records.
 //
 // A record leaves the store in two steps. First it is noted as gone in the small companion
 // TovisBackMail.dat.done (16-byte entries: the identity of the store file they belong to, then
 // the record's offset, little-endian; flushed to disk): a handed-over record once its delivery has
 // been written whole to the connection, an expired record or one whose recipient no longer exists
-// when anybody's held mail is handed over. Then a background writer rewrites TovisBackMail.dat
-// without the gone records, coalescing everything gone meanwhile into one rewrite through the
-// companion TovisBackMail.datx (flushed, renamed over the store); records appended meanwhile are
-// kept. At start the entries that belong to the present store are applied, so a crash repeats at
-// most the deliveries being written at that moment. When the disk has no room for a rewrite the
-// store file lags (the .done companion keeps the truth) and the rewrite is tried again later.
+// when anybody's held mail is handed over (records of connected users stay: they are being handed
+// over). Then a background writer rewrites TovisBackMail.dat without the gone records,
+// coalescing everything gone meanwhile into one rewrite through the companion
+// TovisBackMail.datx (flushed, renamed over the store); records appended meanwhile are kept, and
+// so are deliveries on their way. At start the entries that belong to the present store are
+// applied, so a crash repeats at most the deliveries being written at that moment. The .done
+// companion keeps room set aside on the disk for further entries, so that a full disk does not
+// stop a note; when the disk has no room for a rewrite the store file lags (the .done companion
+// keeps the truth) and the rewrite is tried again later. A note that still cannot be written is
+// reported on stderr: that record would be handed over again after a restart.
 //
 // Damage: a torn last record (an append cut short by a crash or a full disk; its sender was
-// never told success) is dropped. A record whose length is impossible (negative or above 20000)
-// makes the rest of the file unreadable: the intact records before it are kept as usual and the
-// rest is appended to TovisBackMail.dat.damaged (never overwriting what an earlier repair put
-// there), so that held mail flows again and no byte is silently thrown away. The store is
-// checked when the server starts, so that new records are never appended behind damage.
+// never told success) is cut off, at once when the append fails, else when the server starts. A
+// record whose length is impossible (negative or above 20000) makes the rest of the file
+// unreadable: the rest is appended to TovisBackMail.dat.damaged (never overwriting what an
+// earlier repair put there) and cut off, so that held mail flows again and no byte is silently
+// thrown away. Neither repair moves a record, so they never disturb a hand-over. A torn last
+// entry of the .done companion is cut off too, so that later entries keep their places.
 //
 // Used by the server's worker thread; the background writer and the sync thread are the store's
 // own threads, and they meet under one lock.
@@ -55,7 +64,8 @@
 namespace tovi {
 
 // What a hand-over asks of its caller: the delivery of one record to the connection of the user
-// that logged in, and whether a name is still registered.
+// that logged in, whether a name is still registered, and whether its user is connected (its
+// records are then being handed over, and are never judged as expired).
 class CHeldMailTarget {
   public:
     virtual ~CHeldMailTarget() = default;
@@ -64,6 +74,7 @@ class CHeldMailTarget {
     virtual bool deliverHeld(int32_t storedTime, const char* payload, size_t length,
                              int64_t ref) = 0;
     virtual bool isKnownRecipient(const char* name) = 0;
+    virtual bool isConnectedRecipient(const char* /*name*/) { return false; }
 };
 
 class CHeldMailStore {
@@ -86,8 +97,20 @@ class CHeldMailStore {
 
     // Appends one record stamped with storedTime. The file stays open for further records of
     // the same routing; requestSync() or finishHolding() ends the routing. False when the record
-    // could not be written (the store is then repaired before the next append).
-    bool holdMail(const char* name, int32_t storedTime, const char* payload, size_t length);
+    // could not be written (what part of it reached the file is cut off). acknowledged: its
+    // sender has heard of success already, so a failed flush does not take it away. *ref: the
+    // record, for takeInFlight() and withdraw().
+    bool holdMail(const char* name, int32_t storedTime, const char* payload, size_t length,
+                  bool acknowledged = false, int64_t* ref = nullptr);
+    // The record was just held for a delivery that is on its way to its connection already: it
+    // is reported later like a handed-over one (handedOver or release).
+    void takeInFlight(int64_t ref);
+    // Records whose routing was refused after all: they are gone, never delivered.
+    bool withdraw(const std::vector<int64_t>& refs);
+    // Gives the records held for oldName to newName (a user that renamed itself): copies are
+    // appended and flushed to disk before the originals are noted as gone. False (nothing
+    // changed) when that cannot be done.
+    bool carryOver(const char* oldName, const char* newName);
     // Ends a routing without waiting: the sync thread flushes everything appended so far to
     // disk. Returns the ticket that a later sync outcome covers (never 0).
     uint64_t requestSync();
@@ -111,16 +134,19 @@ class CHeldMailStore {
     // whose recipient target does not know are gone. False when the store could not be read.
     // At most about maxBytes of records are offered in one call; *more tells whether records of
     // name are left for a further call. A further call of the same hand-over passes thin false:
-    // the store was thinned by its first call.
+    // the store was thinned by its first call. Records not yet on disk are not offered;
+    // *waiting tells that some are there (a sync outcome will bring them).
     bool redeliverHeld(const char* name, int32_t holdLimit, int32_t now, CHeldMailTarget& target,
-                       size_t maxBytes = SIZE_MAX, bool* more = nullptr, bool thin = true);
+                       size_t maxBytes = SIZE_MAX, bool* more = nullptr, bool thin = true,
+                       bool* waiting = nullptr);
     // Deliveries written whole: their records are gone (noted on disk before this returns).
     bool handedOver(const std::vector<int64_t>& refs);
     // A delivery that was not written: its record stays for the next hand-over.
     void release(int64_t ref);
 
-    // Rewrites the store without the gone records now, on the calling thread. True when the
-    // file holds exactly the records that remain (or nothing was gone).
+    // Rewrites the store without the gone records now, on the calling thread (deliveries on their
+    // way keep their references). True when the file holds exactly the records that remain (or
+    // nothing was gone).
     bool compactNow();
     // Starts the background writer (the server does; tests of the file alone may not).
     void startWriter();
@@ -129,29 +155,44 @@ class CHeldMailStore {
     const std::string& companionPath() const { return m_companion; }
     const std::string& damagedPath() const { return m_damaged; }
     const std::string& donePath() const { return m_done; }
+    // Records held (not gone).
+    size_t heldCount();
 
   private:
     static constexpr size_t IO_BUFFER_SIZE = 65536;
     enum : uint8_t { LIVE, IN_FLIGHT, GONE };
     struct Entry {
+        int64_t seq;  // the record's own number (its reference); rises in file order
         int64_t offset;
         int32_t time;
         int32_t length;
         uint32_t name;  // in m_names
         uint8_t state;
+        uint8_t acknowledged;
     };
 
     bool recoverLocked();
-    // The full rewrite behind a repair: every intact record but those at the skipped offsets.
-    bool rewrite(const std::vector<int64_t>& skip);
-    // Walks the store: true when it is missing or made of whole records only; fills the index.
+    // Walks the store: true when it is missing or made of whole records only; fills the index
+    // and leaves the end of the last whole record in m_wholeEnd (m_badLength: what follows has
+    // an impossible length, rather than being torn).
     bool scan(bool& readable);
     bool moveAside(CFile& in, int64_t from);
+    // Cuts the store file back to its last whole record (m_wholeEnd).
+    bool cutTail();
     void readDone(std::vector<int64_t>& offsets);
-    bool noteGone(const std::vector<int64_t>& offsets);
-    Entry* find(int64_t offset);
+    bool noteGone(const std::vector<int64_t>& refs);
+    // The .done companion, open for appending: a torn last entry is cut at opening, and room
+    // for further entries is kept set aside.
+    bool openNotes();
+    void reserveNotes();
+    bool appendNotes(const std::string& entries);
+    void report(const char* what, bool failed);
+    Entry* find(int64_t ref);
+    Entry* findOffset(int64_t offset);
     uint32_t nameId(const char* name);
     void rebuildNames();
+    // A failed flush of the records after `from` up to `through`: those not acknowledged go.
+    void dropUnsynced(uint64_t from, uint64_t through);
     bool compactLocked(std::unique_lock<std::recursive_mutex>& lock);
     void writerLoop();
     void syncLoop();
@@ -160,10 +201,7 @@ class CHeldMailStore {
     // Flushes the store file (and its directory entry when new) to disk; the lock is held.
     bool syncFileLocked();
 
-    // Buffered reading of m_in and writing of m_out during a walk or a rewrite.
     long readBytes(char* dst, size_t n);
-    bool writeBytes(const char* src, size_t n);
-    bool flushOut();
 
     std::string m_path;
     std::string m_companion;
@@ -172,7 +210,14 @@ class CHeldMailStore {
     CFile m_append;
     bool m_appendCreated = false;
     bool m_directoryDirty = false;  // a new store file whose directory entry is not flushed yet
-    bool m_needsRepair = false;
+    bool m_needsRepair = false;     // the store could not be read at start: read again first
+    int64_t m_wholeEnd = 0;
+    bool m_badLength = false;
+    bool m_cutPending = false;  // a failed append left bytes behind m_wholeEnd
+    CFile m_notes;
+    int64_t m_notesSize = 0;
+    int64_t m_notesReserved = 0;  // room set aside up to here
+    bool m_notesFailing = false;
 
     std::vector<Entry> m_index;  // file order
     // Each recipient once, with the positions of its records in the index (in order).
@@ -181,7 +226,6 @@ class CHeldMailStore {
     std::vector<std::vector<uint32_t>> m_byName;
     bool m_doneDirty = false;  // .done entries written but not yet flushed to disk
     size_t m_gone = 0;
-    size_t m_inFlight = 0;
     uint64_t m_identity = 0;  // of the store file the index describes
     uint64_t m_generation = 0;
     CFile m_reader;
@@ -192,7 +236,8 @@ class CHeldMailStore {
     bool m_stopping = false;
     std::atomic<bool> m_hurry{false};  // stopping: a rewrite under way goes on without pauses
 
-    // Tickets: the records appended so far; what was asked to be synced and what a sync covered.
+    // Tickets: the number of the last record appended (records read at start count as on disk);
+    // what was asked to be synced and what a sync covered.
     uint64_t m_appended = 0;
     uint64_t m_syncWanted = 0;
     uint64_t m_synced = 0;
@@ -202,12 +247,9 @@ class CHeldMailStore {
     std::thread m_syncer;
 
     CFile m_in;
-    CFile m_out;
     size_t m_inPos = 0;
     size_t m_inEnd = 0;
-    size_t m_outLen = 0;
     char m_inBuffer[IO_BUFFER_SIZE];
-    char m_outBuffer[IO_BUFFER_SIZE];
     char m_record[RECORD_HEADER_SIZE + MAX_STORED_PAYLOAD];
 };
 

@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "platform/clock.h"
 
@@ -74,6 +75,7 @@ int CRequestHandler::routeMail(int32_t sendType, const char* user, const char* g
     int reason = MAIL_DONE;
     bool first = true;
     bool held = false;
+    std::vector<int64_t> records;  // held by this routing
     char name[NAME_BUFFER_SIZE];
     char userGroup[NAME_BUFFER_SIZE];
     for (;;) {
@@ -84,16 +86,32 @@ int CRequestHandler::routeMail(int32_t sendType, const char* user, const char* g
             break;
         }
         first = false;
-        if (connection < 0 || !m_out.deliver(connection, now, payload, length, -1)) {
-            // Not connected, or its connection could not take more (and has ended): held.
-            held = true;
-            if (!m_store.holdMail(name, now, payload, length)) {
+        const int outcome =
+            connection < 0 ? DELIVERY_REFUSED : m_out.deliver(connection, now, payload, length, -1);
+        if (outcome != DELIVERY_WRITTEN) held = true;
+        if (outcome == DELIVERY_STARTED || outcome == DELIVERY_BEHIND ||
+            outcome == DELIVERY_REFUSED) {
+            // Not connected, its connection could not take more (and has ended), or the mail
+            // could not be written into its socket now: held, on disk before the sender hears.
+            int64_t ref = -1;
+            if (m_store.holdMail(name, now, payload, length, false, &ref)) {
+                records.push_back(ref);
+                if (outcome == DELIVERY_STARTED) {
+                    m_store.takeInFlight(ref);
+                    m_out.attachHeld(connection, ref);
+                } else if (outcome == DELIVERY_BEHIND) {
+                    m_out.owesHeld(connection);
+                }
+            } else if (outcome != DELIVERY_STARTED) {
+                // (Mail written in part goes on as it is: it cannot be taken back.)
                 reason = MAIL_HOLD_FAILED;
                 break;
             }
         }
         if (sendType == SEND_TO_USER) break;
     }
+    // A refused mail is never delivered: what this routing held goes.
+    if (reason == MAIL_HOLD_FAILED) m_store.withdraw(records);
     // (A connection that ended while taking this mail held its queue before it.)
     if (held) *ticket = m_store.requestSync();
     return reason;
@@ -120,7 +138,7 @@ void CRequestHandler::handleRegister(int index, const char* body, size_t length)
     NamePair names;
     if (!parseNamePair(body, length, names)) return;  // wrong length: no answer
     // A connection carries at most one user: the user it carried so far gives it up, and gets
-    // it back when the new name is not taken on (name taken, table full, no address).
+    // it back when the new name is not taken on (name taken, table full, no address, not saved).
     char previous[NAME_BUFFER_SIZE] = {};
     const char* carried = m_users.userOf(index);
     if (carried != nullptr) std::memcpy(previous, carried, sizeof previous);
@@ -129,8 +147,7 @@ void CRequestHandler::handleRegister(int index, const char* body, size_t length)
     int reason = REGISTER_NO_ADDRESS;
     if (m_out.peerAddress(index, address))
         reason = m_users.add(names.name, address.c_str(), names.group, index, true);
-    const bool bound = reason == CUserTable::ADD_DONE || reason == CUserTable::ADD_NOT_SAVED;
-    if (!bound && carried != nullptr) m_users.bindLogin(index, previous);
+    if (reason != CUserTable::ADD_DONE && carried != nullptr) m_users.bindLogin(index, previous);
     m_out.sendResult(index, PKT_REGISTER_RESULT, reason == 0 ? 0 : 1, reason);
 }
 
@@ -143,9 +160,18 @@ void CRequestHandler::handleRename(int index, const char* body, size_t length) {
         m_out.sendResult(index, PKT_REGISTER_RESULT, 1, 0);
         return;
     }
-    // What is held under the name it leaves is handed over at once.
+    // What is held under the name it leaves goes with it (on disk before the answer), and is
+    // handed over at once. Where that cannot be done the rename is undone and refused, so that
+    // no held mail is left under a name nobody has.
+    if (!m_store.carryOver(oldName, names.name)) {
+        char ignored[NAME_BUFFER_SIZE];
+        char ignoredGroup[NAME_BUFFER_SIZE];
+        m_users.rename(index, oldName, oldGroup, ignored, ignoredGroup);
+        m_out.sendResult(index, PKT_REGISTER_RESULT, 1, 0);
+        return;
+    }
     if (m_out.sendResult(index, PKT_REGISTER_RESULT, 0, 0))
-        m_out.scheduleHandOver(index, oldName, 0);
+        m_out.scheduleHandOver(index, names.name, 0);
 }
 
 void CRequestHandler::handleUserList(int index, const char* body, size_t length) {
@@ -166,14 +192,15 @@ void CRequestHandler::handleUserList(int index, const char* body, size_t length)
 
 bool CRequestHandler::deliverHeld(int32_t storedTime, const char* payload, size_t length,
                                   int64_t ref) {
-    return m_handOverSlot >= 0 && m_out.deliver(m_handOverSlot, storedTime, payload, length, ref);
+    return m_handOverSlot >= 0 &&
+           m_out.deliver(m_handOverSlot, storedTime, payload, length, ref) == DELIVERY_QUEUED;
 }
 
 bool CRequestHandler::redeliverHeld(int index, const char* name, size_t maxBytes, bool* more,
-                                    bool thin) {
+                                    bool thin, bool* waiting) {
     m_handOverSlot = index;
-    const bool ok =
-        m_store.redeliverHeld(name, m_holdLimit, nowSeconds(), *this, maxBytes, more, thin);
+    const bool ok = m_store.redeliverHeld(name, m_holdLimit, nowSeconds(), *this, maxBytes, more,
+                                          thin, waiting);
     m_handOverSlot = -1;
     return ok;
 }

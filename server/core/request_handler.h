@@ -18,6 +18,18 @@
 
 namespace tovi {
 
+// What became of a delivery offered to a connection.
+enum DeliveryOutcome {
+    DELIVERY_WRITTEN,  // live mail written whole into the connection's socket
+    DELIVERY_STARTED,  // live mail written in part, the rest queued: the caller holds it too
+                       // and names the record with attachHeld()
+    DELIVERY_BEHIND,   // live mail that would have to wait behind the queue: the caller holds
+                       // it, and the connection takes it from the store (owesHeld())
+    DELIVERY_QUEUED,   // held mail queued for the connection (a hand-over)
+    DELIVERY_REFUSED,  // the connection cannot take it (gone, closing, over its cap)
+    DELIVERY_HELD,     // the connection ended while taking it, and held it with the rest
+};
+
 // The connections as the handlers see them.
 class CConnectionOutput {
   public:
@@ -29,11 +41,16 @@ class CConnectionOutput {
     virtual bool sendResultAfterSync(int index, int32_t type, uint64_t ticket) = 0;
     // Queues a whole frame; false when the connection is gone.
     virtual bool sendFrame(int index, const char* frame, size_t length) = 0;
-    // Queues a delivery for the user on the connection; false when it cannot take it (gone,
-    // closing, or its queue is over its cap, which ends the connection: the caller holds the
-    // mail instead). ref >= 0: the mail is the held-mail store's record ref being handed over.
-    virtual bool deliver(int index, int32_t time, const char* payload, size_t length,
-                         int64_t ref) = 0;
+    // Offers a delivery for the user on the connection (see DeliveryOutcome). Live mail (ref -1)
+    // is written at once when nothing waits before it, so that its sender is told of success
+    // only for mail that is in the recipient's socket or on disk. ref >= 0: the mail is the
+    // held-mail store's record ref being handed over.
+    virtual int deliver(int index, int32_t time, const char* payload, size_t length,
+                        int64_t ref) = 0;
+    // The rest of a delivery that was DELIVERY_STARTED is the store's record ref.
+    virtual void attachHeld(int index, int64_t ref) = 0;
+    // Mail for the connection's user was held behind its queue: once on disk it is handed over.
+    virtual void owesHeld(int index) = 0;
     virtual bool peerAddress(int index, std::string& out) = 0;
     // Held mail for name is due on the connection after delayMs (the log-in pause, or 0).
     virtual void scheduleHandOver(int index, const char* name, int64_t delayMs) = 0;
@@ -60,8 +77,9 @@ class CRequestHandler : private CHeldMailTarget {
                   size_t length, uint64_t* ticket);
     // Hands the mail held for name over to the connection, at most maxBytes of it (*more: some
     // is left for a further call, which passes thin false); the store is thinned by the first.
+    // *waiting: some is not on disk yet.
     bool redeliverHeld(int index, const char* name, size_t maxBytes = SIZE_MAX,
-                       bool* more = nullptr, bool thin = true);
+                       bool* more = nullptr, bool thin = true, bool* waiting = nullptr);
 
   private:
     void handleLogin(int index, const char* body, size_t length);
@@ -73,6 +91,9 @@ class CRequestHandler : private CHeldMailTarget {
     // CHeldMailTarget, for the hand-over.
     bool deliverHeld(int32_t storedTime, const char* payload, size_t length, int64_t ref) override;
     bool isKnownRecipient(const char* name) override { return m_users.isKnownName(name); }
+    bool isConnectedRecipient(const char* name) override {
+        return m_users.findConnection(name) >= 0;
+    }
 
     CUserTable& m_users;
     CHeldMailStore& m_store;

@@ -37,7 +37,14 @@ int CUserTable::add(const char* name, const char* address, const char* group, in
         e.address[sizeof e.address - 1] = '\0';
         e.connection = connection < 0 ? -1 : connection;
         e.inUse = 1;
-        if (save && !this->save()) return ADD_NOT_SAVED;
+        if (save && !this->save()) {
+            // Refused on the wire, so it leaves no trace: mail to a user that the file does not
+            // know would be accepted now and dropped as orphaned after a restart. (The save may
+            // have moved the entries: the file's users were read late.)
+            const int pos = positionOf(name);
+            if (pos >= 0) m_entries[pos] = UserEntry{};
+            return ADD_NOT_SAVED;
+        }
         return ADD_DONE;
     }
     return ADD_TABLE_FULL;

@@ -55,7 +55,7 @@ class CUserTable {
     explicit CUserTable(std::string path);
 
     // Registers a user at the lowest free position, bound to connection (-1 for none). With
-    // save, the file is rewritten; ADD_NOT_SAVED leaves the user in the table all the same.
+    // save, the file is rewritten; ADD_NOT_SAVED: it could not be, and the user is not added.
     int add(const char* name, const char* address, const char* group, int connection, bool save);
     // Removes the user and rewrites the file; false when there is no such user or the file could
     // not be written (the user is gone from memory either way).

@@ -46,8 +46,10 @@ TEST_F(Routing, ToOneUserArrivesAtOnceWithTheServersTimeIsHeldWhenOfflineFailsWi
     EXPECT_EQ(held(storeFile()), Names{"ben:x"});
 }
 
-// The sender hears of success once the held mail is on disk; meanwhile others are served and
-// the sender's answers and deliveries keep their order. A failed flush is reported.
+// The sender hears of success once the held mail is on disk; meanwhile others are served. Mail
+// for a connected user that would wait behind its queue (here the first result, waiting for the
+// disk) is held too and follows once on disk. A failed flush is reported, and the mail it refused
+// is never delivered.
 TEST_F(Routing, HeldMailWaitsForTheDiskAloneAndAFailedFlushIsReported) {
     CFileFaults::slowSyncs(800, false);
     ASSERT_TRUE(ann->sendFrame(PKT_MAIL, mailBody(SEND_TO_USER, "ben", "", "ann", "held")));
@@ -55,12 +57,17 @@ TEST_F(Routing, HeldMailWaitsForTheDiskAloneAndAFailedFlushIsReported) {
     EXPECT_EQ(cat->sendMail(mailBody(SEND_TO_USER, "cat", "", "cat", "c")), MAIL_DONE);
     EXPECT_TRUE(ann->expectNothing(0));
     EXPECT_EQ(ann->next(3000).bytes(), frame(PKT_MAIL_RESULT, int32s({0, 0})));
-    EXPECT_EQ(ann->next().text(), "own");
-    EXPECT_EQ(ann->next().bytes(), frame(PKT_MAIL_RESULT, int32s({0, 0})));
+    EXPECT_EQ(ann->next(3000).bytes(), frame(PKT_MAIL_RESULT, int32s({0, 0})));
+    EXPECT_EQ(ann->next(3000).text(), "own");
     CFileFaults::slowSyncs(0, true);
     EXPECT_EQ(ann->sendMail(mailBody(SEND_TO_USER, "ben", "", "ann", "x")), MAIL_HOLD_FAILED);
     CFileFaults::reset();
     EXPECT_EQ(ann->sendMail(mailBody(SEND_TO_GROUP, "", "sales", "ann", "y"), &own), MAIL_DONE);
+    CTestClient ben;
+    ASSERT_TRUE(ben.connect(port) && ben.login("ben") == LOGIN_ACCEPTED);
+    EXPECT_EQ(ben.next().text(), "held");
+    EXPECT_EQ(ben.next().text(), "y");
+    EXPECT_TRUE(ben.expectNothing(300));
 }
 
 TEST_F(Routing, GroupAndAllSendTypesReachTheirRecipientsTheSenderIncluded) {
