@@ -5,6 +5,7 @@
 #include <sys/socket.h>
 #include <sys/un.h>
 
+#include <cstdio>
 #include <cstring>
 #include <set>
 #include <thread>
@@ -163,6 +164,70 @@ TEST(HeadlessProgram, LosesNoAcceptedMailWhenKilledAndStopsOnSigterm) {
     EXPECT_TRUE(rx.waitClosed(5000));
     EXPECT_EQ(tovis.wait(static_cast<int>(stop + 5000 - monotonicMs())), 0);  // within 5 s
     EXPECT_EQ(contents(tovis.stderrPath), "");
+}
+
+}  // namespace tovi::test
+
+namespace tovi::test {
+
+// Killed at many moments while a sender's mail goes to a connected recipient that reads slowly
+// (its socket fills, mail waits), the program never loses mail it answered with success: what it
+// acknowledged was in the recipient's socket or on disk. A mail may come twice only when the kill
+// fell between writing a held delivery and noting it; those repeats are counted and few.
+TEST(HeadlessProgram, AcknowledgedMailReachesASlowReaderAcrossKills) {
+    TempDir dir;
+    const int port = freePort();
+    ASSERT_TRUE(replaceFileAtomically(dir.file("Tovis.ini"),
+                                      "[SERVER]\nPORT=" + std::to_string(port) + "\n"));
+    std::set<std::string> accepted;
+    std::multiset<std::string> received;
+    // Reads deliveries until the connection ends (or 1 s of silence), pausing 1 ms after four.
+    const auto readSlowly = [&received](CTestClient& c) {
+        for (int n = 1;; ++n) {
+            const Frame f = c.next(1000);
+            if (f.type != PKT_MAIL) return;
+            received.insert(f.text());
+            if (n % 4 == 0) sleepMs(1);
+        }
+    };
+    const int kills = 6;
+    for (int round = 0; round <= kills; ++round) {
+        ServerProcess tovis;
+        ASSERT_TRUE(tovis.start(dir.path) && waitServerUp(port, 5000));
+        CTestClient rx, tx;
+        ASSERT_TRUE(rx.connect(port) && tx.connect(port));
+        if (round == 0) {
+            ASSERT_TRUE(rx.login("rx") == LOGIN_UNKNOWN_NAME && rx.registerUser("rx", "g") == 0);
+            ASSERT_TRUE(tx.login("tx") == LOGIN_UNKNOWN_NAME && tx.registerUser("tx", "g") == 0);
+        } else {
+            ASSERT_TRUE(rx.login("rx") == LOGIN_ACCEPTED && tx.login("tx") == LOGIN_ACCEPTED);
+        }
+        std::thread reader([&] { readSlowly(rx); });
+        const int64_t killAt = monotonicMs() + 50 + round * 131 % 300;
+        for (int n = 0; round < kills && n < 100000; ++n) {
+            if (monotonicMs() >= killAt && tovis.pid > 0) ::kill(tovis.pid, SIGKILL);
+            const std::string text =
+                std::to_string(round) + "-" + std::to_string(n) + std::string(1000, 'k');
+            const int reason = tx.sendMail(mailBody(SEND_TO_USER, "rx", "", "tx", text));
+            if (reason == MAIL_DONE) accepted.insert(text);
+            if (reason < 0) break;
+        }
+        tx.close();
+        reader.join();
+        if (round < kills) {
+            EXPECT_EQ(tovis.wait(5000), -2);
+        }
+    }
+    ASSERT_GT(accepted.size(), 100u);
+    size_t repeated = 0;
+    for (const std::string& text : accepted) {
+        EXPECT_GE(received.count(text), 1u) << text.substr(0, 12);
+        repeated += received.count(text) > 1 ? received.count(text) - 1 : 0;
+    }
+    // At most one window of held deliveries (16 KB, 16 of these mails) per kill.
+    EXPECT_LE(repeated, 16u * kills);
+    std::printf("%zu acknowledged, %zu repeated after %d kills\n", accepted.size(), repeated,
+                kills);
 }
 
 }  // namespace tovi::test
