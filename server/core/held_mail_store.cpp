@@ -99,6 +99,8 @@ bool CHeldMailStore::holdMail(const char* name, int32_t storedTime, const char* 
                               size_t length, bool acknowledged, int64_t* ref) {
     if (length > static_cast<size_t>(MAX_STORED_PAYLOAD)) return false;
     std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    if (m_wholeEnd + static_cast<int64_t>(RECORD_HEADER_SIZE + length) > MAX_STORE_SIZE)
+        return false;
     if (m_needsRepair && !m_append.isOpen()) {
         if (!recoverLocked()) return false;
     }
@@ -135,26 +137,20 @@ bool CHeldMailStore::holdMail(const char* name, int32_t storedTime, const char* 
         return false;
     }
     m_wholeEnd = offset + static_cast<int64_t>(RECORD_HEADER_SIZE + length);
-    Entry e{};
-    e.seq = static_cast<int64_t>(++m_appended);
-    e.offset = offset;
-    e.time = storedTime;
-    e.length = static_cast<int32_t>(length);
+    ++m_appended;
+    m_index.push_back(
+        Entry::make(m_appended, offset, static_cast<int32_t>(length), storedTime, acknowledged));
     char recipient[NAME_BUFFER_SIZE];
     getName(m_record, recipient);
-    e.name = nameId(recipient);
-    e.state = LIVE;
-    e.acknowledged = acknowledged ? 1 : 0;
-    m_index.push_back(e);
-    m_byName[e.name].push_back(static_cast<uint32_t>(m_index.size() - 1));
-    if (ref != nullptr) *ref = e.seq;
+    listUnder(recipient, static_cast<uint32_t>(m_index.size() - 1));
+    if (ref != nullptr) *ref = static_cast<int64_t>(m_appended);
     return true;
 }
 
 void CHeldMailStore::takeInFlight(int64_t ref) {
     std::lock_guard<std::recursive_mutex> lock(m_mutex);
     Entry* e = find(ref);
-    if (e != nullptr && e->state == LIVE) e->state = IN_FLIGHT;
+    if (e != nullptr && e->state() == LIVE) e->setState(IN_FLIGHT);
 }
 
 bool CHeldMailStore::withdraw(const std::vector<int64_t>& refs) {
@@ -179,14 +175,14 @@ bool CHeldMailStore::carryOver(const char* oldName, const char* newName) {
     bool ok = true;
     for (uint32_t i : positions) {
         const Entry e = m_index[i];
-        if (e.state != LIVE) continue;  // one on its way is reported by its connection
-        payload.resize(static_cast<size_t>(e.length));
+        if (e.state() != LIVE) continue;  // one on its way is reported by its connection
+        payload.resize(static_cast<size_t>(e.length()));
         int64_t ref = 0;
-        ok = m_reader.seek(e.offset + static_cast<int64_t>(RECORD_HEADER_SIZE)) &&
+        ok = m_reader.seek(e.offset() + static_cast<int64_t>(RECORD_HEADER_SIZE)) &&
              m_reader.readExact(payload.data(), payload.size()) &&
              holdMail(newName, e.time, payload.data(), payload.size(), true, &ref);
         if (!ok) break;
-        originals.push_back(e.seq);
+        originals.push_back(seqOf(e));
         copies.push_back(ref);
     }
     // The copies are on disk before the originals go.
@@ -194,14 +190,16 @@ bool CHeldMailStore::carryOver(const char* oldName, const char* newName) {
     if (ok) return noteGone(originals);
     // Otherwise the copies, the last records of the file, are cut off as if never written.
     if (!copies.empty()) {
-        const int64_t from = find(copies.front())->offset;
+        const int64_t from = find(copies.front())->offset();
         CFile f;
         bool cut = f.open(m_path, CFile::READ_WRITE) && f.truncate(from);
         cut = f.close() && cut;
         if (cut) {
-            while (!m_index.empty() && m_index.back().seq >= copies.front()) m_index.pop_back();
+            while (!m_index.empty() && seqOf(m_index.back()) >= copies.front()) m_index.pop_back();
             m_wholeEnd = from;
-            rebuildNames();
+            for (auto& positions : m_byName)
+                while (!positions.empty() && positions.back() >= m_index.size())
+                    positions.pop_back();
         } else {
             noteGone(copies);
         }
@@ -278,15 +276,16 @@ void CHeldMailStore::dropUnsynced(uint64_t from, uint64_t through) {
     // Their senders hear of the failure: such a record must never be delivered.
     std::vector<int64_t> refused;
     auto it = std::upper_bound(m_index.begin(), m_index.end(), static_cast<int64_t>(from),
-                               [](int64_t seq, const Entry& e) { return seq < e.seq; });
-    for (; it != m_index.end() && it->seq <= static_cast<int64_t>(through); ++it)
-        if (it->state == LIVE && !it->acknowledged) refused.push_back(it->seq);
+                               [this](int64_t seq, const Entry& e) { return seq < seqOf(e); });
+    for (; it != m_index.end() && seqOf(*it) <= static_cast<int64_t>(through); ++it)
+        if (it->state() == LIVE && !it->acknowledged()) refused.push_back(seqOf(*it));
     noteGone(refused);
 }
 
 bool CHeldMailStore::scan(bool& readable) {
     readable = true;
     m_index.clear();
+    for (auto& positions : m_byName) positions.clear();
     m_gone = 0;
     m_wholeEnd = 0;
     m_badLength = false;
@@ -321,16 +320,11 @@ bool CHeldMailStore::scan(bool& readable) {
             whole = false;
             break;
         }
-        Entry e{};
-        e.seq = static_cast<int64_t>(++m_appended);
-        e.offset = offset;
-        e.time = getInt32(m_record + 20);
-        e.length = length;
+        ++m_appended;
+        m_index.push_back(Entry::make(m_appended, offset, length, getInt32(m_record + 20), false));
         char recipient[NAME_BUFFER_SIZE];
         getName(m_record, recipient);
-        e.name = nameId(recipient);
-        e.state = LIVE;
-        m_index.push_back(e);
+        listUnder(recipient, static_cast<uint32_t>(m_index.size() - 1));
         offset += static_cast<int64_t>(RECORD_HEADER_SIZE) + length;
     }
     m_wholeEnd = offset;
@@ -358,14 +352,14 @@ void CHeldMailStore::readDone(std::vector<int64_t>& offsets) {
 
 CHeldMailStore::Entry* CHeldMailStore::find(int64_t ref) {
     auto it = std::lower_bound(m_index.begin(), m_index.end(), ref,
-                               [](const Entry& e, int64_t r) { return e.seq < r; });
-    return it != m_index.end() && it->seq == ref ? &*it : nullptr;
+                               [this](const Entry& e, int64_t r) { return seqOf(e) < r; });
+    return it != m_index.end() && seqOf(*it) == ref ? &*it : nullptr;
 }
 
 CHeldMailStore::Entry* CHeldMailStore::findOffset(int64_t offset) {
     auto it = std::lower_bound(m_index.begin(), m_index.end(), offset,
-                               [](const Entry& e, int64_t o) { return e.offset < o; });
-    return it != m_index.end() && it->offset == offset ? &*it : nullptr;
+                               [](const Entry& e, int64_t o) { return e.offset() < o; });
+    return it != m_index.end() && it->offset() == offset ? &*it : nullptr;
 }
 
 uint32_t CHeldMailStore::nameId(const char* name) {
@@ -377,10 +371,8 @@ uint32_t CHeldMailStore::nameId(const char* name) {
     return it->second;
 }
 
-void CHeldMailStore::rebuildNames() {
-    for (auto& positions : m_byName) positions.clear();
-    for (size_t i = 0; i < m_index.size(); ++i)
-        m_byName[m_index[i].name].push_back(static_cast<uint32_t>(i));
+void CHeldMailStore::listUnder(const char* name, uint32_t pos) {
+    m_byName[nameId(name)].push_back(pos);
 }
 
 bool CHeldMailStore::recover() {
@@ -412,12 +404,11 @@ bool CHeldMailStore::recoverLocked() {
     m_cutPending = false;
     for (int64_t offset : done) {
         Entry* e = findOffset(offset);
-        if (e != nullptr && e->state != GONE) {
-            e->state = GONE;
+        if (e != nullptr && e->state() != GONE) {
+            e->setState(GONE);
             ++m_gone;
         }
     }
-    rebuildNames();
     openNotes();
     m_wake.notify_all();
     return true;
@@ -440,8 +431,8 @@ bool CHeldMailStore::redeliverHeld(const char* name, int32_t holdLimit, int32_t 
         size_t offered = 0;
         for (uint32_t i : m_byName[own->second]) {
             Entry& e = m_index[i];
-            if (e.state != LIVE) continue;
-            if (static_cast<uint64_t>(e.seq) > m_synced) {
+            if (e.state() != LIVE) continue;
+            if (static_cast<uint64_t>(seqOf(e)) > m_synced) {
                 // Not on disk yet (its sender has not heard of success): it follows once it is.
                 if (waiting != nullptr) *waiting = true;
                 break;
@@ -451,16 +442,17 @@ bool CHeldMailStore::redeliverHeld(const char* name, int32_t holdLimit, int32_t 
                 if (more != nullptr) *more = true;
                 break;
             }
-            offered += RECORD_HEADER_SIZE + static_cast<size_t>(e.length);
+            offered += RECORD_HEADER_SIZE + static_cast<size_t>(e.length());
             char* payload = m_record + RECORD_HEADER_SIZE;
-            if (!m_reader.seek(e.offset + static_cast<int64_t>(RECORD_HEADER_SIZE)) ||
-                !m_reader.readExact(payload, static_cast<size_t>(e.length))) {
+            if (!m_reader.seek(e.offset() + static_cast<int64_t>(RECORD_HEADER_SIZE)) ||
+                !m_reader.readExact(payload, static_cast<size_t>(e.length()))) {
                 ok = false;
                 break;
             }
             // Once one delivery cannot be queued (the connection has ended), the rest stay.
-            if (!target.deliverHeld(e.time, payload, static_cast<size_t>(e.length), e.seq)) break;
-            e.state = IN_FLIGHT;
+            if (!target.deliverHeld(e.time, payload, static_cast<size_t>(e.length()), seqOf(e)))
+                break;
+            e.setState(IN_FLIGHT);
         }
     }
     // Every hand-over thins the whole store: expired mail and mail for unknown names go.
@@ -475,10 +467,10 @@ bool CHeldMailStore::redeliverHeld(const char* name, int32_t holdLimit, int32_t 
         if (target.isConnectedRecipient(m_names[id].c_str())) continue;
         const bool known = target.isKnownRecipient(m_names[id].c_str());
         for (uint32_t i : m_byName[id]) {
-            Entry& e = m_index[i];
-            if (e.state != LIVE) continue;
+            const Entry& e = m_index[i];
+            if (e.state() != LIVE) continue;
             const bool expired = holdLimit != 0 && static_cast<int64_t>(e.time) + holdLimit < now;
-            if (!known || expired) gone.push_back(e.seq);
+            if (!known || expired) gone.push_back(seqOf(e));
         }
     }
     std::sort(gone.begin(), gone.end());
@@ -492,12 +484,12 @@ bool CHeldMailStore::noteGone(const std::vector<int64_t>& refs) {
     entries.reserve(refs.size() * DONE_ENTRY_SIZE);
     for (int64_t ref : refs) {
         Entry* e = find(ref);
-        if (e == nullptr || e->state == GONE) continue;
-        e->state = GONE;
+        if (e == nullptr || e->state() == GONE) continue;
+        e->setState(GONE);
         ++m_gone;
         char entry[DONE_ENTRY_SIZE];
         putInt64(entry, m_identity);
-        putInt64(entry + 8, static_cast<uint64_t>(e->offset));
+        putInt64(entry + 8, static_cast<uint64_t>(e->offset()));
         entries.append(entry, DONE_ENTRY_SIZE);
     }
     // Gone in memory either way; the note keeps a restart from repeating them. (It is flushed to
@@ -558,7 +550,7 @@ bool CHeldMailStore::handedOver(const std::vector<int64_t>& refs) {
 void CHeldMailStore::release(int64_t ref) {
     std::lock_guard<std::recursive_mutex> lock(m_mutex);
     Entry* e = find(ref);
-    if (e != nullptr && e->state == IN_FLIGHT) e->state = LIVE;
+    if (e != nullptr && e->state() == IN_FLIGHT) e->setState(LIVE);
 }
 
 bool CHeldMailStore::moveAside(CFile& in, int64_t from) {
@@ -609,10 +601,10 @@ bool CHeldMailStore::compactLocked(std::unique_lock<std::recursive_mutex>& lock)
     int64_t end = 0;
     for (size_t i = 0; i < snapshot.size(); ++i) {
         const Entry& e = snapshot[i];
-        const int64_t size = static_cast<int64_t>(RECORD_HEADER_SIZE) + e.length;
-        copied[i] = e.state != GONE;
-        if (copied[i]) copies.push_back({e.offset, size});
-        end = e.offset + size;
+        const int64_t size = static_cast<int64_t>(RECORD_HEADER_SIZE) + e.length();
+        copied[i] = e.state() != GONE;
+        if (copied[i]) copies.push_back({e.offset(), size});
+        end = e.offset() + size;
     }
     const size_t snapshotCount = snapshot.size();
 
@@ -666,14 +658,14 @@ bool CHeldMailStore::compactLocked(std::unique_lock<std::recursive_mutex>& lock)
         index.reserve(m_index.size());
         for (size_t i = 0; i < m_index.size(); ++i) {
             Entry e = m_index[i];
-            const int64_t size = static_cast<int64_t>(RECORD_HEADER_SIZE) + e.length;
+            const int64_t size = static_cast<int64_t>(RECORD_HEADER_SIZE) + e.length();
             if (i < snapshotCount && !copied[i]) continue;
-            e.offset = at;
+            e.setOffset(at);
             at += size;
-            if (e.state == GONE) {
+            if (e.state() == GONE) {
                 char entry[DONE_ENTRY_SIZE];
                 putInt64(entry, newIdentity);
-                putInt64(entry + 8, static_cast<uint64_t>(e.offset));
+                putInt64(entry + 8, static_cast<uint64_t>(e.offset()));
                 late.append(entry, DONE_ENTRY_SIZE);
             }
             index.push_back(e);
@@ -703,11 +695,23 @@ bool CHeldMailStore::compactLocked(std::unique_lock<std::recursive_mutex>& lock)
     m_reader.close();
     m_identity = newIdentity;
     ++m_generation;
+    // The per-name lists follow the records to their new positions.
+    {
+        std::vector<uint32_t> moved(m_index.size(), UINT32_MAX);
+        for (size_t i = 0, k = 0; i < m_index.size(); ++i)
+            if (i >= snapshotCount || copied[i]) moved[i] = static_cast<uint32_t>(k++);
+        for (auto& positions : m_byName) {
+            size_t kept = 0;
+            for (const uint32_t p : positions)
+                if (moved[p] != UINT32_MAX) positions[kept++] = moved[p];
+            positions.resize(kept);
+            if (positions.capacity() > 2 * kept + 16) positions.shrink_to_fit();
+        }
+    }
     m_index = std::move(index);
     m_wholeEnd = at;
     m_gone = late.size() / DONE_ENTRY_SIZE;
     m_cutPending = false;
-    rebuildNames();
     // Only entries of the new file remain meaningful. (A crash before this leaves entries of the
     // old file too, which name another identity and are passed over.)
     // The companion keeps its room set aside.

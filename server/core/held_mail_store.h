@@ -161,15 +161,45 @@ class CHeldMailStore {
   private:
     static constexpr size_t IO_BUFFER_SIZE = 65536;
     enum : uint8_t { LIVE, IN_FLIGHT, GONE };
+    // One record of the index in 16 bytes: its place in the file (40 bits: up to 1 TB), its
+    // payload length (15 bits), its state, whether its sender had heard of success already (a
+    // failed flush keeps it), the low half of its number (the whole one follows from the last
+    // number given out: no record outlives four thousand million later ones), and its time. Its
+    // recipient is known from the per-name lists.
     struct Entry {
-        int64_t seq;  // the record's own number (its reference); rises in file order
-        int64_t offset;
-        int32_t time;
-        int32_t length;
-        uint32_t name;  // in m_names
-        uint8_t state;
-        uint8_t acknowledged;
+        static constexpr uint64_t OFFSET_MASK = (uint64_t{1} << 40) - 1;
+        uint64_t bits = 0;
+        uint32_t seqLow = 0;
+        int32_t time = 0;
+
+        int64_t offset() const { return static_cast<int64_t>(bits & OFFSET_MASK); }
+        int32_t length() const { return static_cast<int32_t>((bits >> 40) & 0x7fff); }
+        uint8_t state() const { return static_cast<uint8_t>((bits >> 55) & 3); }
+        bool acknowledged() const { return ((bits >> 57) & 1) != 0; }
+        void setOffset(int64_t o) {
+            bits = (bits & ~OFFSET_MASK) | (static_cast<uint64_t>(o) & OFFSET_MASK);
+        }
+        void setState(uint8_t s) {
+            bits = (bits & ~(uint64_t{3} << 55)) | (static_cast<uint64_t>(s) << 55);
+        }
+        static Entry make(uint64_t seq, int64_t offset, int32_t length, int32_t time,
+                          bool acknowledged) {
+            Entry e;
+            e.bits = (static_cast<uint64_t>(offset) & OFFSET_MASK) |
+                     (static_cast<uint64_t>(length) << 40) |
+                     (static_cast<uint64_t>(acknowledged ? 1 : 0) << 57);
+            e.seqLow = static_cast<uint32_t>(seq);
+            e.time = time;
+            return e;
+        }
     };
+    static constexpr int64_t MAX_STORE_SIZE = static_cast<int64_t>(Entry::OFFSET_MASK);
+    int64_t seqOf(const Entry& e) const {
+        return static_cast<int64_t>(
+            m_appended - static_cast<uint32_t>(static_cast<uint32_t>(m_appended) - e.seqLow));
+    }
+    // Adds the record at index position pos to its recipient's list.
+    void listUnder(const char* name, uint32_t pos);
 
     bool recoverLocked();
     // Walks the store: true when it is missing or made of whole records only; fills the index
@@ -190,7 +220,6 @@ class CHeldMailStore {
     Entry* find(int64_t ref);
     Entry* findOffset(int64_t offset);
     uint32_t nameId(const char* name);
-    void rebuildNames();
     // A failed flush of the records after `from` up to `through`: those not acknowledged go.
     void dropUnsynced(uint64_t from, uint64_t through);
     bool compactLocked(std::unique_lock<std::recursive_mutex>& lock);
@@ -220,7 +249,8 @@ class CHeldMailStore {
     bool m_notesFailing = false;
 
     std::vector<Entry> m_index;  // file order
-    // Each recipient once, with the positions of its records in the index (in order).
+    // Each recipient once, with the positions of its records in the index (in order; positions
+    // of gone records stay until the next rewrite).
     std::unordered_map<std::string, uint32_t> m_nameIds;
     std::vector<std::string> m_names;
     std::vector<std::vector<uint32_t>> m_byName;
