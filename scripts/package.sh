@@ -43,7 +43,7 @@ mkdir -p "$src"
 tar -C "$here" --exclude=./.git --exclude='./build' --exclude='./build-*' --exclude=./.cache \
   -cf - . | tar -C "$src" -xf -
 echo "== dpkg-buildpackage (log: build/packages/build.log)"
-if ! (cd "$src" && DEB_BUILD_OPTIONS="nocheck parallel=$(nproc)" \
+if ! (cd "$src" && DEB_BUILD_OPTIONS="nocheck noddebs parallel=$(nproc)" \
       TOVI_PACKAGE_CMAKE_ARGS="${CMAKE_ARGS:-}" dpkg-buildpackage -b -us -uc) \
       >"$out/build.log" 2>&1; then
   tail -n 40 "$out/build.log" >&2
