@@ -118,6 +118,16 @@ Parsed parseLine(std::string_view content) {
 
 bool hasLineBreak(const std::string& s) { return s.find_first_of("\r\n") != std::string::npos; }
 
+// The value as its line holds it: one that begins or ends with a blank or a quote is quoted, so
+// that the reader, which trims blanks and takes off one pair of quotes, gives it back unchanged.
+// None of these bytes can be the second byte of a double-byte character.
+std::string storedForm(const std::string& value) {
+    if (value.empty()) return value;
+    auto special = [](char c) { return c == ' ' || c == '\t' || c == '"'; };
+    if (!special(value.front()) && !special(value.back())) return value;
+    return '"' + value + '"';
+}
+
 // Where section/key are in the file: the line holding the key, else the first section of that
 // name and the last non-blank line in it (npos for what is not there).
 struct Location {
@@ -231,12 +241,13 @@ int CIniFile::getInt(const std::string& section, const std::string& key, int def
 }
 
 bool CIniFile::writeString(const std::string& section, const std::string& key,
-                           const std::string& value) {
+                           const std::string& plainValue) {
     // Refuse what could not be read back as written: a line break would split the line, a ']' in
     // a section name or a '=' in a key would end the name early.
     std::string_view sec = trim(section);
     std::string_view k = trim(key);
-    if (hasLineBreak(section) || hasLineBreak(key) || hasLineBreak(value)) return false;
+    if (hasLineBreak(section) || hasLineBreak(key) || hasLineBreak(plainValue)) return false;
+    const std::string value = storedForm(plainValue);
     if (k.empty() || k.find('=') != std::string_view::npos || k[0] == ';' || k[0] == '[')
         return false;
     if (findCloseBracket(sec, 0) != std::string_view::npos) return false;

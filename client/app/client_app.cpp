@@ -75,6 +75,16 @@ bool CClientApp::runRegisterDialog(int firstRun) {
     return true;
 }
 
+bool CClientApp::askRename(std::string& name, std::string& group) {
+    CRegisterDlg dialog(0, m_settings.address(), m_settings.name(), m_settings.group(),
+                        dialogParent());
+    if (dialog.exec() != QDialog::Accepted || dialog.changed() == 0) return false;
+    if (dialog.name() == m_settings.name() && dialog.group() == m_settings.group()) return false;
+    name = dialog.name();
+    group = dialog.group();
+    return true;
+}
+
 bool CClientApp::runUserSettingsDialog() {
     QWidget* parent = dialogParent();
     CUserSettingsDlg dialog(m_settings.dir(), m_settings.beep(), m_settings.winUp(),

@@ -38,6 +38,9 @@ class CClientApp : public QObject {
     // something and it was stored; registrationChanged() then says whether the name or the group
     // changed.
     bool runRegisterDialog(int firstRun);
+    // The registration dialog for a rename (address locked), storing nothing: true when the
+    // name or the group was changed, which name and group then hold.
+    bool askRename(std::string& name, std::string& group);
     // The user settings dialog; true when the mail directory was changed and stored.
     bool runUserSettingsDialog();
     int registrationChanged() const { return m_registrationChanged; }

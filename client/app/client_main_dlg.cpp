@@ -13,6 +13,8 @@
 #include <QShortcut>
 #include <QTreeWidget>
 #include <QWidget>
+#include <cstdio>
+#include <thread>
 
 #include "client/app/app_text.h"
 #include "client/app/client_app.h"
@@ -24,6 +26,7 @@
 #include "client/dialogs/compose_dlg.h"
 #include "client/dialogs/compose_text.h"
 #include "client/dialogs/mail_view_dlg.h"
+#include "client/dialogs/move_progress_dlg.h"
 #include "client/dialogs/send_target_dlg.h"
 #include "client/dialogs/wait_dlg.h"
 #include "platform/clock.h"
@@ -221,6 +224,18 @@ void CClientMainDlg::finish() {
     m_control.markClosing();
     m_control.stopWorkers();
     if (m_tray) m_tray->hide();
+    // Stopped by a signal, nobody was asked: mail the directory could not take is written into
+    // the configuration directory rather than dropped.
+    if (m_app.stopRequested() && m_control.unsavedCount() > 0) {
+        const std::string dir =
+            (m_app.configDir().empty() ? std::string(".") : m_app.configDir()) + "/unsaved/";
+        const size_t kept = m_control.unsavedCount();
+        const size_t written = m_control.writeUnsaved(dir);
+        std::fprintf(stderr,
+                     "tovic: %zu received mail(s) could not be stored in the mail "
+                     "directory; %zu written to %s\n",
+                     kept, written, dir.c_str());
+    }
 }
 
 void CClientMainDlg::showBox(int box) {
@@ -323,16 +338,19 @@ void CClientMainDlg::sendMail(int32_t sendType, const std::string& destName,
     if (!quote.empty()) compose.setBody(CComposeText::quotationBlock(destName, quote));
     if (compose.exec() != QDialog::Accepted) return;
     const std::string fsDir = fsDirectory();
-    const int32_t sendTime = CMailSender::takeSendTime(fsDir);
+    // The file first: its name fixes the send time that the notice token carries.
+    int32_t sendTime = nowSeconds();
+    const bool written = CMailSender::placeSentMail(fsDir, m_settings.name(), sendType, destName,
+                                                    compose.body(), sendTime);
     static char body[MAX_MAIL_BODY];
     const uint32_t length = CMailSender::mailRequest(sendType, destName, destGroup, sender,
                                                      sendTime, compose.body(), body);
     if (length == 0 || !m_control.postRequest(PKT_MAIL, body, length)) {
+        if (written) removeFile(fsDir + CMessageFile::sentName(sendTime));
         showMessage(appText("メッセージの送信に失敗しました。\n"));
         return;
     }
-    if (CMailSender::writeSentMail(fsDir, m_settings.name(), sendType, sendTime, destName,
-                                   compose.body())) {
+    if (written) {
         loadMailbox(SENT_BOX);
     } else {
         showMessage(appText("送信済みメールファイルの作成失敗。\n"));
@@ -389,13 +407,45 @@ void CClientMainDlg::onTrayNotify() {
 void CClientMainDlg::changeUserOptions() {
     const std::string oldDir = fsDirectory();
     if (!m_app.runUserSettingsDialog()) return;
-    // The receive worker is stopped first, so that no mail lands in the old directory; the next
-    // tick starts it again on the new one.
+    // No tick (and so no receive worker) runs until the move has ended; the window keeps
+    // painting behind the progress dialog.
+    m_control.holdTicks(true);
+    CMailMover mover(oldDir, fsDirectory(), m_settings.name());
+    std::thread moving;
+    // The receive worker is stopped first, so that no mail lands in the old directory.
     m_control.postToReceiveWorker(20);
-    for (int i = 0; i < 300 && m_control.receiveWorkerRunning(); ++i) sleepMs(10);
-    if (m_control.receiveWorkerRunning()) m_control.killWorkers(2);
-    if (!CMailMover::moveMailFiles(oldDir, fsDirectory(), m_settings.name()))
-        showMessage(appText("メールの移動に失敗しました。\n"));
+    const int64_t stopUntil = monotonicMs() + 3000;
+    auto receiverStopped = [&] {
+        if (!m_control.receiveWorkerRunning()) return true;
+        if (monotonicMs() < stopUntil) return false;
+        m_control.killWorkers(2);
+        return true;
+    };
+    CMoveProgressDlg progress(this);
+    QTimer step;
+    step.setInterval(MOVE_STEP_MS);
+    connect(&step, &QTimer::timeout, &progress, [&] {
+        if (!moving.joinable()) {
+            if (receiverStopped()) moving = std::thread([&mover] { mover.run(); });
+            return;
+        }
+        progress.setProgress(mover.done(), mover.total());
+        if (mover.finished()) progress.done(QDialog::Accepted);
+    });
+    step.start();
+    progress.exec();
+    step.stop();
+    if (moving.joinable()) {
+        mover.requestStop();  // closed early by a stop signal: ends after the file in hand
+        moving.join();
+    } else {
+        while (!receiverStopped()) sleepMs(10);
+        mover.run();
+    }
+    m_control.holdTicks(false);
+    if (mover.left() > 0)
+        showMessage(toCp932("メールの移動に失敗しました。\n" + std::to_string(mover.left()) +
+                            " 件のメールが元のディレクトリに残っています。\n"));
     reloadLists();
 }
 
@@ -416,12 +466,20 @@ void CClientMainDlg::confirmExit() {
         endWindow();
         return;
     }
-    if (showMessage(appText("トヴィカを終了します。"), MB_OKCANCEL) != IDOK) return;
+    if (showMessage(exitQuestion(m_control.unsavedCount()), MB_OKCANCEL) != IDOK) return;
     // A request still queued gets a moment to leave; if it does not, the user is told, as its
     // sent-mail file would otherwise claim that it went out.
     if (m_control.outboundQueued() && !m_control.flushOutbound())
         showMessage(appText("メッセージの送信に失敗しました。\n"));
     endWindow();
+}
+
+std::string CClientMainDlg::exitQuestion(size_t unsaved) {
+    if (unsaved == 0) return appText("トヴィカを終了します。");
+    // Mail the directory could not take so far is lost with the program: the user may cancel and
+    // choose another directory first.
+    return toCp932("保存できていない受信メールが " + std::to_string(unsaved) +
+                   " 通あります。終了するとこのメールは失われます。\nトヴィカを終了します。");
 }
 
 void CClientMainDlg::endWithoutQuestion() {
@@ -458,6 +516,10 @@ bool CClientMainDlg::runWaitDialog(CPacketMailbox& sendView, int mode) {
 bool CClientMainDlg::runRegisterDialog(int firstRun) { return m_app.runRegisterDialog(firstRun); }
 
 bool CClientMainDlg::registrationChanged() const { return m_app.registrationChanged() != 0; }
+
+bool CClientMainDlg::askRename(std::string& name, std::string& group) {
+    return m_app.askRename(name, group);
+}
 
 void CClientMainDlg::pause(int milliseconds) {
     // The window keeps repainting; user input waits, and no tick runs (the caller holds it).

@@ -37,6 +37,9 @@ class CClientMainDlg : public QDialog, public CConnectionHost {
     Q_OBJECT
 
   public:
+    // How often the progress of a mail move is looked at.
+    static constexpr int MOVE_STEP_MS = 50;
+
     explicit CClientMainDlg(CClientApp& app, QWidget* parent = nullptr);
     ~CClientMainDlg() override;
 
@@ -70,6 +73,7 @@ class CClientMainDlg : public QDialog, public CConnectionHost {
     bool runWaitDialog(CPacketMailbox& sendView, int mode) override;
     bool runRegisterDialog(int firstRun) override;
     bool registrationChanged() const override;
+    bool askRename(std::string& name, std::string& group) override;
     bool onUserList(const char* reply, uint32_t length) override;
     bool onMailResult(const char* reply, uint32_t length) override;
     void reloadLists() override;
@@ -83,6 +87,8 @@ class CClientMainDlg : public QDialog, public CConnectionHost {
     QMenuBar* menuBar() const { return m_menuBar; }
     CTrayIcon* trayIcon() const { return m_tray.get(); }
     const CUserDirectory& userDirectory() const { return m_directory; }
+    // The exit question, which tells how many received mails would be lost.
+    static std::string exitQuestion(size_t unsaved);
     // The about entry of the window's context menu.
     static QString aboutEntryText();
 

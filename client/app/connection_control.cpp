@@ -7,6 +7,7 @@
 #include "client/connection/cc_rs_data.h"
 #include "client/connection/mailbox_storage.h"
 #include "client/connection/packet_mailbox.h"
+#include "client/connection/unsaved_mail.h"
 #include "client/connection/worker_start_param.h"
 #include "client/dialogs/client_settings.h"
 #include "platform/clock.h"
@@ -41,6 +42,7 @@ CConnectionControl::CConnectionControl(CClientSettings& settings, CConnectionHos
     : m_settings(settings),
       m_host(host),
       m_storage(std::make_unique<CMailboxStorage>()),
+      m_unsaved(std::make_unique<CUnsavedMail>()),
       m_sendView(std::make_unique<CPacketMailbox>()),
       m_receiveView(std::make_unique<CPacketMailbox>()) {}
 
@@ -82,6 +84,12 @@ bool CConnectionControl::loggedIn() const {
     return m_send && m_send->thread.logIns() > 0 && m_sendView->getStatus() == ST_CONNECTED;
 }
 
+size_t CConnectionControl::unsavedCount() const { return m_unsaved->count(); }
+
+size_t CConnectionControl::writeUnsaved(const std::string& fsDir) {
+    return m_unsaved->writeAll(fsDir, m_settings.name().c_str());
+}
+
 bool CConnectionControl::startSendWorker() {
     if (m_closing) return false;
     if (m_refusedNameKnown && m_settings.name() == m_refusedName) return false;
@@ -115,6 +123,8 @@ bool CConnectionControl::startSendWorker() {
     }
     m_send = std::move(worker);
     m_newRegistration = 0;
+    noteRenameLeft();
+    ++m_sendWorkers;
     return true;
 }
 
@@ -146,6 +156,7 @@ bool CConnectionControl::startReceiveWorker() {
     p.status = &m_storage->receiveStatus;
     p.userName = worker->name.c_str();
     p.mailDirectory = worker->directory.c_str();
+    p.unsaved = m_unsaved.get();
     m_receiveView->setStatus(ST_CONNECTED);
     worker->thread.postMessage(WM_WORKER_START, reinterpret_cast<intptr_t>(&p));
     if (!worker->thread.start()) {
@@ -177,6 +188,7 @@ bool CConnectionControl::postToReceiveWorker(int code) {
 bool CConnectionControl::postRequest(int32_t type, const char* body, uint32_t length) {
     if (m_closing) return false;
     for (int i = 0; i < 2 && m_sendView->peekSlot(nullptr, SLOT_OUTBOUND) != 0; ++i) sleepMs(1);
+    noteRenameLeft();  // before a later request takes the slot
     if (length > MAX_REQUEST_BODY) return false;
     char packet[FRAME_HEADER_SIZE + MAX_REQUEST_BODY];
     putFrameHeader(packet, type, static_cast<int32_t>(length));
@@ -203,13 +215,15 @@ void CConnectionControl::killWorkers(int which) {
 
 void CConnectionControl::stopWorkers() {
     if (!m_send) return;
-    int32_t t = nowSeconds();
+    // The send worker reads what the server still sends after its half-close (at most
+    // EXIT_DRAIN_MS); the receive worker stores it before it is told to stop in turn.
+    const int64_t until = monotonicMs() + CcRsData::EXIT_DRAIN_MS + 1000;
     postToSendWorker(20);
     sleepMs(50);
     if (runningStatus(m_sendView->getStatus())) {
         while (m_send->thread.isRunning()) {
-            sleepMs(100);
-            if (nowSeconds() > t + 3) {
+            sleepMs(20);
+            if (monotonicMs() > until) {
                 killWorkers(1);
                 break;
             }
@@ -217,7 +231,7 @@ void CConnectionControl::stopWorkers() {
     }
     m_send.reset();
 
-    t = nowSeconds();
+    const int32_t t = nowSeconds();
     postToReceiveWorker(20);
     sleepMs(100);
     if (m_receive && m_receiveView->getStatus() != ST_STOPPED) {
@@ -343,7 +357,7 @@ bool CConnectionControl::statusAction(int status) {
 }
 
 void CConnectionControl::onPollTimer() {
-    if (m_tickBusy || m_closing) return;
+    if (m_tickBusy || m_closing || m_ticksHeld) return;
     m_tickBusy = true;
     struct Release {
         bool& flag;
@@ -411,38 +425,60 @@ void CConnectionControl::onPollTimer() {
         }
     }
     if (m_closing) return;
+    checkRenameDropped();
     m_host.checkFlagFiles();
 }
 
+void CConnectionControl::noteRenameLeft() {
+    if (!m_renamePending || m_renameLeft || outboundQueued()) return;
+    m_renameLeft = true;
+    m_renameWorker = m_sendWorkers;
+    m_renameLogIn = m_send ? m_send->thread.lastRequestLogIn() : -1;
+}
+
+void CConnectionControl::checkRenameDropped() {
+    noteRenameLeft();
+    if (!m_renamePending || !m_renameLeft) return;
+    // Sent (or discarded) and the connection that had it is gone without the answer: the server
+    // keeps the old name, and so do the settings.
+    if (m_renameWorker == m_sendWorkers && sendWorkerRunning() &&
+        runningStatus(m_sendView->getStatus()) && m_send->thread.logIns() == m_renameLogIn)
+        return;
+    m_renamePending = false;
+    showMessage(appText("サーバーとの接続が切れたため、ユーザー名は変更されませんでした。\n"));
+}
+
 bool CConnectionControl::onRenameResult(const char* reply, uint32_t length) {
+    if (!m_renamePending) return true;  // no rename asked: nothing to store
+    m_renamePending = false;
     const int32_t bodyLength = length >= 4 ? getInt32(reply) : 0;
     const int32_t failed = (bodyLength >= 4 && length >= 8) ? getInt32(reply + 4) : 1;
     if (failed == 0) {
+        // The server knows the new name now: only now is it stored.
+        m_settings.setIdentity(m_renameName.c_str(), m_renameGroup.c_str(), nullptr);
         // Later mail is stored under the new name: the receive worker starts again with it.
         postToReceiveWorker(20);
+        m_host.reloadLists();
         return true;
     }
     showMessage(appText("ユーザーは既に使用されています。\n"));
-    m_settings.setIdentity(m_savedName.c_str(), m_savedGroup.c_str(), nullptr);
-    m_host.reloadLists();
     return false;
 }
 
 void CConnectionControl::changeConnectionSettings() {
-    m_savedName = m_settings.name();
-    m_savedGroup = m_settings.group();
-    if (!m_host.runRegisterDialog(0)) return;
-    if (m_host.registrationChanged()) {
-        char body[REGISTER_BODY_SIZE];
-        buildRegister(body, m_settings.name().c_str(), m_settings.group().c_str());
-        if (!postRequest(PKT_RENAME, body, REGISTER_BODY_SIZE)) {
-            showMessage(appText("メッセージの送信に失敗しました。\n"));
-            // The server was not told: the settings keep the identity it knows.
-            m_settings.setIdentity(m_savedName.c_str(), m_savedGroup.c_str(), nullptr);
-            return;
-        }
+    if (m_renamePending) return;  // one rename at a time; its answer comes within a few ticks
+    std::string name, group;
+    if (!m_host.askRename(name, group)) return;
+    char body[REGISTER_BODY_SIZE];
+    buildRegister(body, name.c_str(), group.c_str());
+    if (!postRequest(PKT_RENAME, body, REGISTER_BODY_SIZE)) {
+        showMessage(appText("メッセージの送信に失敗しました。\n"));
+        return;
     }
-    m_host.reloadLists();
+    m_renamePending = true;
+    m_renameLeft = false;
+    m_renameName = name;
+    m_renameGroup = group;
 }
 
 }  // namespace tovi

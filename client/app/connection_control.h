@@ -42,6 +42,7 @@ namespace tovi {
 // The connection layer is reached through pointers only: the window's header stays light.
 class CClientSettings;
 class CPacketMailbox;
+class CUnsavedMail;
 struct CMailboxStorage;
 
 constexpr int WAIT_SENDING = 1;
@@ -60,6 +61,9 @@ class CConnectionHost {
     // stored. registrationChanged() then says whether the name or the group changed.
     virtual bool runRegisterDialog(int firstRun) = 0;
     virtual bool registrationChanged() const = 0;
+    // The registration dialog for a rename (address locked), storing nothing: true when the
+    // user changed the name or the group, which name and group then hold.
+    virtual bool askRename(std::string& name, std::string& group) = 0;
     // Replies meant for the window (body from its length field on: int32 length, body). False
     // ends the tick.
     virtual bool onUserList(const char* reply, uint32_t length) = 0;
@@ -115,15 +119,21 @@ class CConnectionControl {
     bool statusAction(int status);
     // The poll tick.
     void onPollTimer();
-    // PKT_REGISTER_RESULT after a rename (reply from its length field on).
+    // PKT_REGISTER_RESULT after a rename (reply from its length field on): the new name and
+    // group are stored once the server accepted them.
     bool onRenameResult(const char* reply, uint32_t length);
-    // The registration dialog from the menu: only name and group; a change is sent as a rename.
+    // The registration dialog from the menu: only name and group; a change is sent as a rename
+    // and stored only when the server accepts it. A rename whose connection ends before the
+    // answer is reported and not kept.
     void changeConnectionSettings();
+    bool renamePending() const { return m_renamePending; }
 
     // At exit: gives a request still in the outbound slot up to EXIT_FLUSH_SECONDS to leave
     // while a send worker runs. True when the slot is empty.
     bool flushOutbound();
 
+    // While held no tick runs (no worker is started): the window moves the mail files meanwhile.
+    void holdTicks(bool held) { m_ticksHeld = held; }
     void markClosing() { m_closing = true; }
     bool closing() const { return m_closing; }
     bool tickBusy() const { return m_tickBusy; }
@@ -137,6 +147,12 @@ class CConnectionControl {
     bool receiveWorkerRunning() const;
     // The send worker is logged in (it completed a log-in and reports ST_CONNECTED).
     bool loggedIn() const;
+    // Deliveries received but not stored yet (the mail directory is missing or full); they are
+    // kept across receive workers and stored first by the next one.
+    size_t unsavedCount() const;
+    // After the workers' stop: writes the mail still kept as received-mail files into fsDir;
+    // returns how many were written.
+    size_t writeUnsaved(const std::string& fsDir);
 
   private:
     // A worker with its start block and the texts the block points at (defined in the .cpp).
@@ -150,10 +166,14 @@ class CConnectionControl {
     void retireReceiveWorker();
     bool connectFailedRow();
     bool nameTakenRow();
+    // Notes which connection took a pending rename once it has left slot 1.
+    void noteRenameLeft();
+    void checkRenameDropped();
 
     CClientSettings& m_settings;
     CConnectionHost& m_host;
     std::unique_ptr<CMailboxStorage> m_storage;
+    std::unique_ptr<CUnsavedMail> m_unsaved;
     std::unique_ptr<CPacketMailbox> m_sendView;
     std::unique_ptr<CPacketMailbox> m_receiveView;
     std::unique_ptr<SendWorker> m_send;
@@ -163,8 +183,16 @@ class CConnectionControl {
     int m_newRegistration = 0;
     bool m_closing = false;
     bool m_tickBusy = false;
+    bool m_ticksHeld = false;
     int m_startPauseMs = START_PAUSE_MS;
-    std::string m_savedName, m_savedGroup;
+    // A rename sent (or queued) and not yet answered. Once it has left slot 1: the send worker
+    // and the log-in whose connection carried it.
+    bool m_renamePending = false;
+    std::string m_renameName, m_renameGroup;
+    bool m_renameLeft = false;
+    unsigned m_renameWorker = 0;
+    int m_renameLogIn = 0;
+    unsigned m_sendWorkers = 0;  // send workers started so far
     // The name the server refused to register (ST_NAME_TAKEN); no worker logs in under it.
     std::string m_refusedName;
     bool m_refusedNameKnown = false;

@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <system_error>
+#include <vector>
 
 #include "client/connection/message_file.h"
 #include "platform/file.h"
@@ -49,25 +50,43 @@ bool CMailMover::moveOne(const std::string& from, const std::string& to) {
     return removeFile(from);
 }
 
-bool CMailMover::moveMailFiles(const std::string& oldFsDir, const std::string& newFsDir,
-                               const std::string& userName) {
-    if (sameDirectory(oldFsDir.empty() ? "." : oldFsDir, newFsDir.empty() ? "." : newFsDir))
-        return true;
-    bool allMoved = true;
-    for (const std::string& name : findFiles(oldFsDir, "_Tovic*")) {
+CMailMover::CMailMover(std::string oldFsDir, std::string newFsDir, std::string userName)
+    : m_old(std::move(oldFsDir)), m_new(std::move(newFsDir)), m_user(std::move(userName)) {}
+
+void CMailMover::run() {
+    struct Finish {
+        std::atomic<bool>& flag;
+        ~Finish() { flag.store(true); }
+    } finish{m_finished};
+    if (sameDirectory(m_old.empty() ? "." : m_old, m_new.empty() ? "." : m_new)) return;
+    std::vector<std::string> names;
+    for (const std::string& name : findFiles(m_old, "_Tovic*")) {
         if (name.size() >= 25 || name.rfind("_Tovic~", 0) == 0) continue;
         CFile file;
         char head[48];
-        if (!file.open(oldFsDir + name, CFile::READ) || !file.readExact(head, sizeof head))
-            continue;
+        if (!file.open(m_old + name, CFile::READ) || !file.readExact(head, sizeof head)) continue;
         file.close();
         char owner[NAME_BUFFER_SIZE];
         getName(head, owner);
-        if (userName != owner) continue;
-        if (!moveOne(oldFsDir + name, newFsDir + name)) allMoved = false;
+        if (m_user == owner) names.push_back(name);
     }
-    syncDirectory(newFsDir.empty() ? "." : newFsDir);
-    return allMoved;
+    m_total.store(static_cast<int>(names.size()));
+    for (const std::string& name : names) {
+        if (m_stop.load()) {
+            m_left.fetch_add(m_total.load() - m_done.load());
+            break;
+        }
+        if (!moveOne(m_old + name, m_new + name)) m_left.fetch_add(1);
+        m_done.fetch_add(1);
+    }
+    syncDirectory(m_new.empty() ? "." : m_new);
+}
+
+bool CMailMover::moveMailFiles(const std::string& oldFsDir, const std::string& newFsDir,
+                               const std::string& userName) {
+    CMailMover mover(oldFsDir, newFsDir, userName);
+    mover.run();
+    return mover.left() == 0;
 }
 
 }  // namespace tovi

@@ -34,17 +34,6 @@ bool CMailSender::parseUserList(const char* reply, uint32_t replyLength,
     return true;
 }
 
-int32_t CMailSender::takeSendTime(const std::string& fsDir) {
-    int32_t t = nowSeconds();
-    const int64_t until = monotonicMs() + SEND_TIME_WAIT_MS;
-    while (fileExists(fsDir + CMessageFile::sentName(t)) && monotonicMs() < until) {
-        sleepMs(20);
-        const int32_t now = nowSeconds();
-        if (now > t) t = now;
-    }
-    return t;
-}
-
 uint32_t CMailSender::mailRequest(int32_t sendType, const std::string& destName,
                                   const std::string& destGroup, const std::string& sender,
                                   int32_t sendTime, const std::string& text, char* body) {
@@ -53,17 +42,35 @@ uint32_t CMailSender::mailRequest(int32_t sendType, const std::string& destName,
                   noticeToken(sendType, sendTime), text.data(), text.size()));
 }
 
-bool CMailSender::writeSentMail(const std::string& fsDir, const std::string& owner,
-                                int32_t sendType, int32_t sendTime, const std::string& destName,
-                                const std::string& text) {
+bool CMailSender::placeSentMail(const std::string& fsDir, const std::string& owner,
+                                int32_t sendType, const std::string& destName,
+                                const std::string& text, int32_t& sendTime) {
     MailHead head;
     snprintf(head.owner, sizeof head.owner, "%.20s", owner.c_str());
     snprintf(head.peer, sizeof head.peer, "%.20s", destName.c_str());
-    head.time = sendTime;
     head.box = CMessageFile::BOX_SENT;
-    head.token = noticeToken(sendType, sendTime);
-    return CMessageFile::write(fsDir, CMessageFile::sentName(sendTime), head, text.data(),
-                               text.size());
+    const int64_t until = monotonicMs() + SEND_TIME_WAIT_MS;
+    for (int tries = 0; tries < MAX_SEND_TIME_TRIES; ++tries) {
+        head.time = sendTime;
+        head.token = noticeToken(sendType, sendTime);
+        std::string temporary;
+        if (!CMessageFile::writeTemporary(fsDir, head, text.data(), text.size(), temporary))
+            return false;
+        switch (CMessageFile::placeNew(temporary, fsDir, CMessageFile::sentName(sendTime))) {
+            case CMessageFile::PLACED:
+                return true;
+            case CMessageFile::PLACE_FAILED:
+                return false;
+            case CMessageFile::NAME_TAKEN:
+                removeFile(temporary);
+                break;
+        }
+        // The next second, once it has come (while the wait lasts): the name keeps telling when
+        // the mail was sent.
+        ++sendTime;
+        while (nowSeconds() < sendTime && monotonicMs() < until) sleepMs(20);
+    }
+    return false;
 }
 
 std::string CMailSender::mailResultText(const char* reply, uint32_t replyLength) {

@@ -74,11 +74,16 @@ void CcRecMess::begin(const WorkerStartParam& param) {
     m_usedNames.clear();
     m_usedNames.reserve(USED_NAMES);
     m_usedNamesSecond = 0;
+    if (param.unsaved != nullptr) m_unsaved = param.unsaved;
+    m_nextRetryMs = 0;  // mail kept from an earlier worker is stored first
     m_active = 1;
 }
 
 void CcRecMess::stop() {
     m_active = 0;
+    // The last delivery the send worker handed over at its own stop is stored (or kept, without
+    // a box: nobody would answer it now) first.
+    if (m_mailbox.isBound()) takeDelivery();
     m_mailbox.setStatus(ST_STOPPED);
     m_finished = true;
     quit(0);
@@ -87,22 +92,13 @@ void CcRecMess::stop() {
 bool CcRecMess::onIdle() {
     if (finished() || !m_active || !m_mailbox.isBound()) return false;
     m_slotSignal.drain();
-    if ((!m_unsaved.empty() || m_flagOwed) && monotonicMs() >= m_nextRetryMs) {
+    if ((m_unsaved->count() != 0 || m_flagOwed) && monotonicMs() >= m_nextRetryMs) {
         if (storeUnsaved()) m_failureShown = false;
         if (finished()) return false;
     }
-    const unsigned length = m_mailbox.peekSlot(m_packet, SLOT_INBOUND);
-    if (length >= FRAME_HEADER_SIZE && getInt32(m_packet) == PKT_MAIL) {
-        // Emptied at once, so that the send worker can deliver the next packet meanwhile.
-        m_mailbox.putSlot(0, nullptr, SLOT_INBOUND);
-        if (finished()) return false;
-        const int32_t bodyLength = getInt32(m_packet + 4);
-        if (bodyLength >= 0 && static_cast<unsigned>(bodyLength) == length - FRAME_HEADER_SIZE)
-            handleDelivery(m_packet + FRAME_HEADER_SIZE, static_cast<size_t>(bodyLength));
-        return !finished();
-    }
+    if (takeDelivery()) return !finished();
     int timeout = IDLE_WAIT_MS;
-    if (!m_unsaved.empty() || m_flagOwed) {
+    if (m_unsaved->count() != 0 || m_flagOwed) {
         int64_t left = m_nextRetryMs - monotonicMs();
         timeout = left <= 0 ? 0 : static_cast<int>(left < IDLE_WAIT_MS ? left : IDLE_WAIT_MS);
     }
@@ -111,11 +107,23 @@ bool CcRecMess::onIdle() {
     return true;
 }
 
+bool CcRecMess::takeDelivery() {
+    const unsigned length = m_mailbox.peekSlot(m_packet, SLOT_INBOUND);
+    if (length < FRAME_HEADER_SIZE || getInt32(m_packet) != PKT_MAIL) return false;
+    // Emptied at once, so that the send worker can deliver the next packet meanwhile.
+    m_mailbox.putSlot(0, nullptr, SLOT_INBOUND);
+    if (finished()) return true;
+    const int32_t bodyLength = getInt32(m_packet + 4);
+    if (bodyLength >= 0 && static_cast<unsigned>(bodyLength) == length - FRAME_HEADER_SIZE)
+        handleDelivery(m_packet + FRAME_HEADER_SIZE, static_cast<size_t>(bodyLength));
+    return true;
+}
+
 void CcRecMess::handleDelivery(const char* body, size_t length) {
     // Without its fixed fields (only a client's malformed mail gives one) there is nothing to
     // store: dropped.
     if (length < DELIVERY_HEADER_SIZE) return;
-    Unsaved mail;
+    KeptMail mail;
     mail.time = getInt32(body);
     const int32_t kind = getInt32(body + 4);
     getName(body + 8, mail.sender);
@@ -127,34 +135,22 @@ void CcRecMess::handleDelivery(const char* body, size_t length) {
         return;
     }
     // Beyond the bound a new delivery is dropped; the kept ones keep their order.
-    if (m_unsaved.size() >= MAX_UNSAVED) return;
-    m_unsaved.push_back(std::move(mail));
-    m_unsavedCount.store(m_unsaved.size());
-    if (m_unsaved.size() > 1) return;  // stored in turn by the next retry, after the earlier ones
-    if (storeUnsaved()) {
-        m_failureShown = false;
-    }
+    if (!m_unsaved->add(std::move(mail))) return;
+    // Stored in turn by the next retry, after the earlier ones.
+    if (m_unsaved->count() > 1 && monotonicMs() < m_nextRetryMs) return;
+    if (storeUnsaved()) m_failureShown = false;
 }
 
 bool CcRecMess::storeUnsaved() {
-    if (m_flagOwed && m_unsaved.empty())
+    if (m_flagOwed && m_unsaved->count() == 0)
         m_flagOwed = !CMessageFile::raiseFlag(m_fsDirectory, CMessageFile::RECEIVED_FLAG);
-    while (!m_unsaved.empty()) {
-        if (finished()) return false;
-        if (!storeMail(m_unsaved.front())) {
-            m_nextRetryMs = monotonicMs() + RETRY_INTERVAL_MS;
-            if (!m_failureShown && !finished()) {
-                m_failureShown = true;
-                showMessage(saveFailedText(), MB_OK);
-            }
-            return false;
-        }
-        m_unsaved.pop_front();
-        m_unsavedCount.store(m_unsaved.size());
-    }
-    if (m_flagOwed) {
+    // A worker that was ended stores nothing more: the next one takes over the kept mail.
+    const bool allStored = m_unsaved->storeInOrder(
+        [this](const KeptMail& mail) { return !finished() && storeMail(mail); });
+    if (finished()) return false;
+    if (!allStored || m_flagOwed) {
         m_nextRetryMs = monotonicMs() + RETRY_INTERVAL_MS;
-        if (!m_failureShown && !finished()) {
+        if (!m_failureShown && m_active) {
             m_failureShown = true;
             showMessage(saveFailedText(), MB_OK);
         }
@@ -169,7 +165,7 @@ bool CcRecMess::nameUsed(const std::string& name) const {
     return false;
 }
 
-bool CcRecMess::storeMail(const Unsaved& mail) {
+bool CcRecMess::storeMail(const KeptMail& mail) {
     if (!m_directoryUsable) return false;
     MailHead head;
     std::memcpy(head.owner, m_userName, sizeof head.owner);

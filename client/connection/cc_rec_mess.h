@@ -5,13 +5,16 @@
 //
 // Runs on its own thread; the main window starts it with WM_WORKER_START (a WorkerStartParam with
 // the lock, the slots, this worker's status pair, the user name and the mail directory) and ends
-// it with WM_WORKER_STOP or endAtOnce(). Its message boxes go through the ui seam and hold the
-// worker until answered. Slot 0 is emptied before any file is written, so a slow disk or an open
-// box never keeps the send worker from delivering the next packet.
+// it with WM_WORKER_STOP (which still takes a delivery waiting in slot 0) or endAtOnce(). Its
+// message boxes go through the ui seam and hold the worker until answered. Slot 0 is emptied before
+// any file is written, so a slow disk or an open box never keeps the send worker from delivering
+// the next packet.
 //
-// A delivery that cannot be stored (directory missing, disk full) is kept here, in arrival order
-// and at most MAX_UNSAVED of them, and stored again about once a second; the save-failure box is
-// shown once per run of failures.
+// A delivery that cannot be stored (directory missing, disk full) is kept, in arrival order and at
+// most MAX_UNSAVED of them, and stored again about once a second; the save-failure box is shown
+// once per run of failures. The kept mail lives in the CUnsavedMail of the start block when one is
+// given (the connection control's, which outlives the worker), and a worker stores what it finds
+// there first.
 //
 // Received names are unique, also between clients that share the directory: the mail is written
 // under a temporary name of its own, then given the name "_TovicR" t n without ever replacing a
@@ -21,12 +24,12 @@
 
 #include <atomic>
 #include <cstdint>
-#include <deque>
 #include <string>
 #include <vector>
 
 #include "client/connection/message_file.h"
 #include "client/connection/packet_mailbox.h"
+#include "client/connection/unsaved_mail.h"
 #include "client/connection/worker_start_param.h"
 #include "platform/activity_signal.h"
 #include "platform/worker_thread.h"
@@ -36,7 +39,7 @@ namespace tovi {
 
 class CcRecMess : public CWorkerThread {
   public:
-    static constexpr size_t MAX_UNSAVED = 200;
+    static constexpr size_t MAX_UNSAVED = CUnsavedMail::MAX;
     static constexpr int RETRY_INTERVAL_MS = 1000;
     // The names handed out within one second that are remembered (beyond them the disk decides).
     static constexpr size_t USED_NAMES = 100;
@@ -54,7 +57,7 @@ class CcRecMess : public CWorkerThread {
     void endAtOnce(CPacketMailbox& statusView);
 
     // Deliveries received but not yet stored (any thread).
-    size_t unsavedCount() const { return m_unsavedCount.load(); }
+    size_t unsavedCount() const { return m_unsaved->count(); }
     // Pauses made after a taken name so far (any thread).
     int namePauses() const { return m_namePauses.load(); }
     // Tests: the pause's length in ms (any thread, any time).
@@ -72,20 +75,15 @@ class CcRecMess : public CWorkerThread {
     void exitInstance() override;
 
   private:
-    struct Unsaved {
-        int32_t time;
-        char sender[NAME_BUFFER_SIZE];
-        int32_t token;
-        std::string text;
-    };
-
     void begin(const WorkerStartParam& param);
     void stop();
     bool finished() const { return m_finished || aborted(); }
+    // Takes a delivery waiting in slot 0 and stores it (or keeps it); false when none waits.
+    bool takeDelivery();
     void handleDelivery(const char* body, size_t length);
     // Stores the kept deliveries in order until one fails; true when none is left.
     bool storeUnsaved();
-    bool storeMail(const Unsaved& mail);
+    bool storeMail(const KeptMail& mail);
     bool nameUsed(const std::string& name) const;
     bool applyReadNotice(int32_t token);
 
@@ -100,8 +98,8 @@ class CcRecMess : public CWorkerThread {
     int32_t m_usedNamesSecond = 0;  // the second m_usedNames belongs to
     std::atomic<int> m_namePauses{0};
     std::atomic<int> m_namePauseMs{NAME_PAUSE_MS};
-    std::deque<Unsaved> m_unsaved;
-    std::atomic<size_t> m_unsavedCount{0};
+    CUnsavedMail m_ownUnsaved;
+    CUnsavedMail* m_unsaved = &m_ownUnsaved;
     bool m_failureShown = false;
     bool m_flagOwed = false;  // a mail was stored but its flag file could not be raised
     int64_t m_nextRetryMs = 0;

@@ -1,5 +1,7 @@
 #include "client/connection/cc_rs_data.h"
 
+#include <sys/socket.h>
+
 #include <algorithm>
 #include <cstring>
 
@@ -81,11 +83,62 @@ void CcRsData::begin(const WorkerStartParam& param) {
 
 void CcRsData::stop() {
     m_active = 0;
+    drainAtStop();
     m_mailbox.setStatus(ST_STOPPED);
     m_mailbox.setDeadline(0);
     closeConnection();
     m_finished = true;
     quit(0);
+}
+
+void CcRsData::drainAtStop() {
+    if (!m_connection.isConnected() || aborted()) return;
+    // The server answers the end of our stream by writing what it decided and closing in order.
+    ::shutdown(m_connection.fd(), SHUT_WR);
+    const int64_t until = monotonicMs() + EXIT_DRAIN_MS;
+    for (;;) {
+        const int64_t left = until - monotonicMs();
+        if (left <= 0 || aborted()) return;
+        if (m_connection.bufferedBytes() == 0) {
+            const int fds[2] = {m_connection.fd(), m_cancel.fd()};
+            waitForActivity(fds, 2, static_cast<int>(left));
+            if (aborted()) return;
+        }
+        // False also when the server has closed: everything it sent has been read.
+        if (!m_connection.HasPending()) {
+            if (!m_connection.isConnected()) return;
+            continue;
+        }
+        const int seconds = static_cast<int>((left + 999) / 1000);
+        unsigned got = FRAME_HEADER_SIZE;
+        const char* head = m_connection.Read(got, seconds);
+        if (head == nullptr || got != FRAME_HEADER_SIZE) return;
+        std::memcpy(m_packet, head, FRAME_HEADER_SIZE);
+        const int32_t type = getInt32(m_packet);
+        const int32_t length = getInt32(m_packet + 4);
+        if (length < 0 || length > static_cast<int32_t>(MAILBOX_MAX_BODY)) return;
+        if (length > 0 &&
+            !readExact(m_packet + FRAME_HEADER_SIZE, static_cast<unsigned>(length), seconds))
+            return;
+        // Only deliveries matter now: the window takes no more answers.
+        if (type == PKT_MAIL && !deliverBefore(length, until)) return;
+    }
+}
+
+bool CcRsData::deliverBefore(int32_t length, int64_t until) {
+    const unsigned total = FRAME_HEADER_SIZE + static_cast<unsigned>(length);
+    for (;;) {
+        m_slotSignal.drain();
+        // An answer nobody will take any more would hold the slot: it gives way.
+        if (m_mailbox.peekSlot(m_requestBuffer, SLOT_INBOUND) >= 4 &&
+            getInt32(m_requestBuffer) != PKT_MAIL)
+            m_mailbox.putSlot(0, nullptr, SLOT_INBOUND);
+        if (m_mailbox.putSlot(total, m_packet, SLOT_INBOUND) == total) return true;
+        const int64_t left = until - monotonicMs();
+        if (left <= 0 || aborted()) return false;
+        const int fds[2] = {m_slotSignal.fd(), m_cancel.fd()};
+        waitForActivity(fds, 2, static_cast<int>(std::min<int64_t>(left, SLOT_WAIT_MS)));
+    }
 }
 
 void CcRsData::endWith(int code) {
@@ -95,7 +148,9 @@ void CcRsData::endWith(int code) {
     if (!aborted()) {
         m_mailbox.setStatus(code);
         m_mailbox.setDeadline(0);
-        if (m_mailbox.isBound()) m_mailbox.clearSlots();
+        // A request not sent is given up; a packet read whole and waiting in slot 0 (a
+        // delivery, an answer) stays for whoever takes it after the reconnection.
+        if (m_mailbox.isBound()) m_mailbox.putSlot(0, nullptr, SLOT_OUTBOUND);
     }
     quit(code);
 }
@@ -351,6 +406,7 @@ void CcRsData::sendOutbound() {
         endWith(ST_SEND_FAILED);
         return;
     }
+    m_lastRequestLogIn.store(m_logIns.load());
     m_mailbox.putSlot(0, nullptr, SLOT_OUTBOUND);
 }
 

@@ -21,6 +21,11 @@
 // Deliveries (PKT_MAIL) that arrive during the log-in sequence (held mail handed over right
 // after the log-in) go to slot 0 like any other; the sequence then goes on waiting for its reply.
 //
+// An orderly stop (WM_WORKER_STOP) does not drop mail in flight: the server counts a delivery as
+// handed over once it has written it, so the worker half-closes its connection and reads until
+// the server closes it (at most EXIT_DRAIN_MS), putting every delivery into slot 0 for the receive
+// worker; only then does its status read ST_STOPPED.
+//
 // The worker never spins: between passes it waits for its socket, its message queue or a change
 // of the mailbox slots.
 #pragma once
@@ -46,6 +51,8 @@ class CcRsData : public CWorkerThread {
     static constexpr int RECONNECT_SPACING_SECONDS = 3;
     // An inbound length beyond this cannot be a packet of this protocol: the stream is lost.
     static constexpr int32_t MAX_SANE_LENGTH = 1 << 20;
+    // How long an orderly stop reads what the server still sends after the half-close.
+    static constexpr int EXIT_DRAIN_MS = 3000;
 
     CcRsData() = default;
     // Ends the thread (at once, when it still runs) and waits for it.
@@ -64,6 +71,10 @@ class CcRsData : public CWorkerThread {
     // Log-in sequences this worker has completed (any thread). Status 0 is also what binding
     // leaves, so this tells an observer that the worker really is logged in.
     int logIns() const { return m_logIns.load(); }
+    // The log-in (counted as logIns() counts them) whose connection carried the last request
+    // taken from slot 1; 0 before the first (any thread). A request whose answer has not come
+    // when logIns() has moved on was lost with its connection.
+    int lastRequestLogIn() const { return m_lastRequestLogIn.load(); }
 
     // Process-wide values that outlive a worker: the time of the last failed connection attempt
     // and the count of failures not yet reported.
@@ -80,8 +91,14 @@ class CcRsData : public CWorkerThread {
   private:
     void begin(const WorkerStartParam& param);
     void stop();
-    // Sets the code, closes the connection, empties both slots and ends the thread; nothing of
-    // the worker runs after it.
+    // The stop's half-close and the reading of what is still on its way, until the server closes
+    // or EXIT_DRAIN_MS have passed.
+    void drainAtStop();
+    // Puts the delivery in m_packet into slot 0 before until (monotonic ms); false when the slot
+    // did not empty in time or the worker was ended.
+    bool deliverBefore(int32_t length, int64_t until);
+    // Sets the code, closes the connection, gives up the request not sent (slot 1; a packet
+    // waiting whole in slot 0 stays) and ends the thread; nothing of the worker runs after it.
     void endWith(int code);
     bool finished() const { return m_finished || aborted(); }
 
@@ -127,6 +144,7 @@ class CcRsData : public CWorkerThread {
     int m_newRegistration = 0;
     CActivitySignal m_slotSignal;
     std::atomic<int> m_logIns{0};
+    std::atomic<int> m_lastRequestLogIn{0};
     char m_requestBuffer[PACKET_BUFFER_SIZE] = {};
     char m_packet[PACKET_BUFFER_SIZE] = {};
     char m_outbound[PACKET_BUFFER_SIZE] = {};

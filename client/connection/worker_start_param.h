@@ -11,6 +11,8 @@
 
 namespace tovi {
 
+class CUnsavedMail;
+
 // Thread messages of both client workers: the first user message number (1024) plus 10 and 20.
 constexpr unsigned WM_USER = 1024;
 constexpr unsigned WM_WORKER_START = WM_USER + 10;  // wparam: WorkerStartParam*
@@ -26,6 +28,9 @@ struct WorkerStartParam {
     const char* groupName = "";      // send worker only; cp932, at most 20 bytes are kept
     int newRegistration = 0;         // send worker only: register even after a log-in
     const char* mailDirectory = "";  // receive worker only; cp932, ends with '/'
+    // Receive worker only: where deliveries that cannot be stored are kept, outliving the worker
+    // (null: the worker keeps its own).
+    CUnsavedMail* unsaved = nullptr;
 };
 
 }  // namespace tovi

@@ -22,10 +22,12 @@ CRegisterDlg::CRegisterDlg(int firstRun, const std::string& address, const std::
     du.place(new QLabel(QStringLiteral("サーバアドレス"), this), 10, 10, 66, 10);
     m_addressEdit = named(new QLineEdit(this), QStringLiteral("サーバアドレス"));
     du.place(m_addressEdit, 78, 8, 84, 13);
-    // Four numbers 0-255 separated by dots; any part may still be blank while typing.
-    static const QString part = QStringLiteral("(?:25[0-5]|2[0-4][0-9]|1[0-9][0-9]|[1-9]?[0-9])?");
+    // A dotted address or a host name, typed key by key: letters, digits, dots and hyphens, at
+    // most 23 bytes. Whether it is a usable address is judged on OK.
     m_addressEdit->setValidator(new QRegularExpressionValidator(
-        QRegularExpression(QStringLiteral("^%1(?:\\.%1){0,3}$").arg(part)), m_addressEdit));
+        QRegularExpression(
+            QStringLiteral("^[A-Za-z0-9.-]{0,%1}$").arg(CRegistration::ADDRESS_LIMIT)),
+        m_addressEdit));
     m_addressEdit->setText(fromCp932(m_rules.shownAddress()));
     m_addressEdit->setEnabled(m_rules.addressEditable());
     du.place(new QLabel(QStringLiteral("例：  192.168.200.1"), this), 78, 24, 100, 10);

@@ -1,7 +1,7 @@
-// CRegisterDlg: the modal registration dialog "サーバにユーザ登録": server address (dotted IPv4),
-// user name and group (each stopping at 20 cp932 bytes). With the first-run flag clear the address
-// is locked. OK reports whether anything changed (CRegistration); the caller stores the values.
-// Fixed size. GUI thread only.
+// CRegisterDlg: the modal registration dialog "サーバにユーザ登録": server address (dotted IPv4 or
+// a host name), user name and group (each stopping at 20 cp932 bytes). With the first-run flag
+// clear the address is locked. OK reports whether anything changed (CRegistration); the caller
+// stores the values. Fixed size. GUI thread only.
 #pragma once
 
 #include <QDialog>

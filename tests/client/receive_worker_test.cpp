@@ -17,7 +17,9 @@ std::string mail(const std::string& text, int32_t kind = MAIL_MESSAGE, int32_t t
 
 // The boxes come first: they outlive the worker.
 struct ReceiveFixture : CScriptedMessageBoxes, TempClientStack {
-    explicit ReceiveFixture(bool makeDir = true) : TempClientStack(0, "bob", 0, makeDir) {
+    explicit ReceiveFixture(bool makeDir = true, CUnsavedMail* kept = nullptr)
+        : TempClientStack(0, "bob", 0, makeDir) {
+        receiveParam.unsaved = kept;
         startReceive();
     }
     // Puts a packet into slot 0 as the send worker does, once the slot is free.
@@ -96,18 +98,30 @@ TEST(ReceiveWorker, ReadNoticesMarkTheSentMailOrOnlyRaiseTheFlagOtherPacketsAreN
     EXPECT_EQ(f.texts(), Names{cp932("送信メールのチェックに失敗しました。\n")});  // the only box
 }
 
-TEST(ReceiveWorker, MissingDirectoryShowsTheBoxOnceAndTheMailIsStoredWhenItReturns) {
-    ReceiveFixture f(false);
+// Mail kept while the directory is missing outlives its worker: the next one (the user chose
+// another directory) stores it first, in arrival order.
+TEST(ReceiveWorker, MailKeptWhileTheDirectoryIsMissingIsStoredInOrderByTheNextWorker) {
+    CUnsavedMail kept;
+    ReceiveFixture f(false, &kept);
     ASSERT_TRUE(f.deliver(mail("first")) && f.deliver(mail("second")) && f.waitForShown(1, 5000));
-    sleepMs(2500);  // two retries or more
+    sleepMs(1200);  // a retry or more
     EXPECT_EQ(f.texts(),
               Names{cp932("メールの保存で失敗しました。\nディスク要領が十分でないか又は、ユーザー"
                           "のメールを保存するディレクトリが無い可能性があります。\n")});
-    EXPECT_EQ(f.receiver.unsavedCount(), 2u);
-    ASSERT_TRUE(makeDirectories(f.dir) && eventually([&] { return f.received().size() == 2; }));
-    EXPECT_TRUE(eventually([&] { return f.receiver.unsavedCount() == 0; }, 2000));
-    // Arrival order is kept: the first delivery has the earlier name.
-    EXPECT_EQ(contents(f.dir + f.received()[0]).substr(56), "first");
+    ASSERT_TRUE(f.receiver.postMessage(WM_WORKER_STOP) && f.receiver.join(5000));
+    EXPECT_EQ(kept.count(), 2u);
+
+    CcRecMess next;
+    WorkerStartParam p = f.receiveParam;
+    const std::string other = f.root.path + "other/";
+    ASSERT_TRUE(makeDirectories(other));
+    p.mailDirectory = other.c_str();
+    ASSERT_TRUE(next.postMessage(WM_WORKER_START, reinterpret_cast<intptr_t>(&p)) && next.start());
+    const auto stored = [&] { return findFiles(other, "_TovicR1*"); };
+    ASSERT_TRUE(eventually([&] { return stored().size() == 2; }));
+    EXPECT_EQ(contents(other + stored()[0]).substr(56), "first");
+    EXPECT_EQ(contents(other + stored()[1]).substr(56), "second");
+    EXPECT_TRUE(eventually([&] { return kept.count() == 0; }));
     EXPECT_EQ(f.texts().size(), 1u);
 }
 

@@ -2,7 +2,10 @@
 // status codes, the two slots, the reconnection spacing and the forced end.
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include "client_test_support.h"
+#include "ui/scripted_message_boxes.h"
 
 namespace tovi::test {
 namespace {
@@ -64,8 +67,9 @@ TEST(SendWorker, EverySequenceThatLogsInDeliversInOrderAndCarriesRequests) {
 }
 
 // newRegistration registers even after an accepted log-in. Every failure ends the worker with its
-// status and empties both slots.
-TEST(SendWorker, AnswersThatEndTheWorkerGiveTheirStatusAndEmptyBothSlots) {
+// status and gives up the request not sent; a delivery read whole and waiting in slot 0 stays
+// there for the receive worker.
+TEST(SendWorker, AnswersThatEndTheWorkerGiveTheirStatusDropTheRequestAndKeepTheDelivery) {
     struct Case {
         int newRegistration;
         std::string answer, second;  // to the log-in, to the next frame
@@ -82,11 +86,13 @@ TEST(SendWorker, AnswersThatEndTheWorkerGiveTheirStatusAndEmptyBothSlots) {
     for (const Case& c : cases) {
         ScriptedServer server({c.answer, c.second});
         TempClientStack f(server.port(), "alice", c.newRegistration);
-        ASSERT_TRUE(f.put(0, frame(PKT_USERLIST, "")) && f.put(1, REQUEST) && f.startSend());
+        const std::string waiting = mail(7, "waiting");
+        ASSERT_TRUE(f.put(0, waiting) && f.put(1, REQUEST) && f.startSend());
         EXPECT_TRUE(statusBecomes(f, c.status, 5000))
             << c.status << " got " << f.sendView.getStatus();
         EXPECT_TRUE(eventually([&] { return !f.sender.isRunning(); }, 2000));
-        EXPECT_EQ(f.slot(0) + f.slot(1), "");
+        EXPECT_EQ(f.slot(0), waiting);
+        EXPECT_EQ(f.slot(1), "");
         // An ended worker shows no read deadline: the main window never reports it once more.
         EXPECT_EQ(f.sendView.getDeadline(), 0) << c.status;
         EXPECT_TRUE(!c.newRegistration || server.got(1).substr(0, 4) == int32s({PKT_REGISTER}));
@@ -138,6 +144,36 @@ TEST(SendWorker, ConnectionClosedByTheServerIsMadeAgainAtOnce) {
     EXPECT_EQ(server.accepted(), 2);
     EXPECT_EQ(f.sendView.getStatus(), ST_CONNECTED);
     EXPECT_EQ(CcRsData::connectFailures(), 0);
+}
+
+// The server counts a delivery as handed over once written: at an orderly stop the worker
+// half-closes, reads until the server has closed, and the receive worker stores what came.
+TEST(SendWorker, AnOrderlyStopReadsUntilTheServerClosesAndEveryDeliveryIsStored) {
+    CTcpSocket listener;
+    ASSERT_TRUE(listener.listen("127.0.0.1", 0, 5));
+    std::thread server([&] {
+        CTcpSocket peer;
+        if (listener.waitReadable(5000) <= 0 || !listener.accept(peer)) return;
+        readFrame(peer);  // the log-in
+        writeBytes(peer, ACCEPTED);
+        // The client's end of stream, then what was still on its way, and the orderly close.
+        char sink[64];
+        while (peer.waitReadable(5000) > 0 && peer.readSome(sink, sizeof sink) > 0) {
+        }
+        writeBytes(peer,
+                   mail(1, "late 1") + frame(PKT_MAIL_RESULT, int32s({0, 0})) + mail(2, "late 2"));
+        peer.close();
+    });
+    CScriptedMessageBoxes boxes;
+    TempClientStack f(listener.localPort());
+    ASSERT_TRUE(f.start() && f.loggedIn(5000));
+    f.stop();
+    server.join();
+    const Names stored = f.received();
+    ASSERT_EQ(stored.size(), 2u);
+    EXPECT_EQ(contents(f.dir + stored[0]).substr(56), "late 1");
+    EXPECT_EQ(contents(f.dir + stored[1]).substr(56), "late 2");
+    EXPECT_EQ(f.sendView.getStatus(), ST_STOPPED);
 }
 
 TEST(SendWorker, ANewRegistrationIsSentOnceAndTheNextConnectionOnlyLogsIn) {

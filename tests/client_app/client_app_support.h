@@ -65,6 +65,16 @@ struct FakeHost : CConnectionHost {
         return registerDialog(firstRun);
     }
     bool registrationChanged() const override { return changed; }
+    // What the rename dialog returns: empty for Cancel.
+    std::string renameName, renameGroup;
+    int renameDialogs = 0;
+    bool askRename(std::string& name, std::string& group) override {
+        ++renameDialogs;
+        if (renameName.empty()) return false;
+        name = renameName;
+        group = renameGroup;
+        return true;
+    }
     bool reply(int32_t type) {
         replies.push_back(type);
         return replyResult;

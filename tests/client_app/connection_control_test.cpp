@@ -2,7 +2,10 @@
 // handling of replies and deadlines, reconnection, the refused name and the rename.
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include "client_app_support.h"
+#include "platform/ini_file.h"
 #include "ui/scripted_message_boxes.h"
 
 namespace tovi::test {
@@ -191,6 +194,28 @@ TEST(ConnectionControl, ARequestTheWorkerDoesNotTakeOpensTheWaitAndCancellingAsk
     EXPECT_EQ(c.control.sendView().getStatus(), ST_STOPPED);
 }
 
+// At exit a request still queued gets its moment (up to 3 s): one the worker takes after a second
+// leaves, and none is reported lost.
+TEST(ConnectionControl, ARequestQueuedAtExitIsGivenTimeToLeave) {
+    ScriptedServer server([](const std::string& f) {
+        if (getInt32(f.data()) != PKT_LOGIN) return std::string();
+        return result(PKT_LOGIN_RESULT, 0) + frame(PKT_USERLIST, "") + frame(PKT_USERLIST, "");
+    });
+    LiveControl c(server.port());
+    ASSERT_TRUE(c.loggedIn());
+    ASSERT_TRUE(eventually([&] { return c.control.sendView().peekSlot(nullptr, SLOT_INBOUND); }));
+    ASSERT_TRUE(c.control.postRequest(PKT_USERLIST_REQ, std::string(24, '\0').data(), 24));
+    std::thread window([&] {
+        sleepMs(1000);
+        c.control.sendView().putSlot(0, nullptr, SLOT_INBOUND);  // the worker goes on
+    });
+    const int64_t started = monotonicMs();
+    EXPECT_TRUE(c.control.flushOutbound());
+    EXPECT_GE(monotonicMs() - started, 900);
+    window.join();
+    EXPECT_TRUE(eventually([&] { return server.types().size() == 2; }));
+}
+
 TEST(ConnectionControl, ConnectionsLostBeforeTheLogInEndInTheConnectFailedBox) {
     ScriptedServer server(acceptingServer, /*closeAtOnce=*/true);
     LiveControl c(server.port());
@@ -236,43 +261,60 @@ TEST(ConnectionControl, TheRefusedNameIsNeverLoggedInAndTheNewOneIsRegistered) {
     EXPECT_EQ(frames[3], frame(PKT_REGISTER, nameField("alicia") + nameField("sales")));
 }
 
-TEST(ConnectionControl, RenameIsSentARefusalPutsTheOldIdentityBackAnAcceptanceRestartsReceiving) {
+// The new name is stored only once the server accepted it: a refused, unqueued or dropped rename
+// leaves the settings with the name the server knows.
+TEST(ConnectionControl, RenameIsStoredOnlyWhenAcceptedAndReportedWhenRefusedOrDropped) {
     IdleControl c;
     c.host.control = nullptr;  // declining the exit keeps it running
-    auto renameTo = [&](const char* name, const char* group) {
-        c.host.registerDialog = [&c, name, group](int) {
-            return c.config.settings.setIdentity(name, group, nullptr) == 1;
-        };
-        c.control.changeConnectionSettings();
-    };
-    c.host.changed = true;
-    renameTo("bob", "dev");
-    EXPECT_EQ(c.host.registerDialogs, std::vector<int>{0});
+    c.host.renameName = "bob";
+    c.host.renameGroup = "dev";
+    c.control.changeConnectionSettings();
     EXPECT_EQ(c.outbound(), frame(PKT_RENAME, nameField("bob") + nameField("dev")));
-    EXPECT_EQ(c.host.reloads, 1);
+    EXPECT_EQ(c.config.settings.name(), "alice");
+    EXPECT_EQ(CIniFile(c.config.root.path + "Tovic.ini").getString("USER", "NAME"), "alice");
 
     const std::string refused = int32s({8, 1, 1});
     EXPECT_FALSE(c.control.onRenameResult(refused.data(), refused.size()));
     EXPECT_EQ(c.boxes.texts(), Names{cp932("ユーザーは既に使用されています。\n")});
-    EXPECT_EQ(c.config.settings.name(), "alice");
-    EXPECT_EQ(c.config.settings.group(), "sales");
-    EXPECT_EQ(c.host.reloads, 2);
+    EXPECT_EQ(c.config.settings.name() + c.config.settings.group(), "alicesales");
 
     // A rename that cannot be queued (the slot still holds the first) is reported, not kept.
-    renameTo("carol", "ops");
+    c.host.renameName = "carol";
+    c.control.changeConnectionSettings();
     EXPECT_EQ(c.boxes.texts().back(), cp932("メッセージの送信に失敗しました。\n"));
-    EXPECT_EQ(c.config.settings.name(), "alice");
-    EXPECT_EQ(c.host.reloads, 2);
+    EXPECT_FALSE(c.control.renamePending());
 
-    // Accepted: the receive worker ends and the next tick starts it under the new name.
+    // Accepted: stored, and the receive worker starts again under the new name.
+    c.control.sendView().putSlot(0, nullptr, SLOT_OUTBOUND);
+    c.control.changeConnectionSettings();
     ASSERT_TRUE(c.control.receiveWorkerRunning());
     const std::string accepted = int32s({8, 0, 0});
     EXPECT_TRUE(c.control.onRenameResult(accepted.data(), accepted.size()));
+    EXPECT_EQ(c.config.settings.name() + c.config.settings.group(), "caroldev");
+    EXPECT_EQ(CIniFile(c.config.root.path + "Tovic.ini").getString("USER", "NAME"), "carol");
     ASSERT_TRUE(eventually([&] { return c.control.receiveView().getStatus() == ST_STOPPED; }));
     c.boxes.queueAnswer(IDCANCEL);  // the connect-failed box of the 0.0.0.0 address
     c.control.onPollTimer();
     EXPECT_TRUE(c.control.receiveWorkerRunning());
-    EXPECT_EQ(c.control.receiveView().getStatus(), ST_CONNECTED);
+}
+
+TEST(ConnectionControl, ARenameWhoseConnectionBreaksBeforeTheAnswerIsNotKept) {
+    // The first connection logs in, reads the rename and closes without answering.
+    ScriptedServer server({result(PKT_LOGIN_RESULT, 0), ""}, true);
+    LiveControl c(server.port());
+    ASSERT_TRUE(c.loggedIn());
+    c.host.renameName = "bob";
+    c.host.renameGroup = "dev";
+    c.control.changeConnectionSettings();
+    // The worker makes a new connection by itself and logs in again under the old name.
+    ASSERT_TRUE(eventually([&] { return server.frames().size() == 3; }));
+    ASSERT_TRUE(c.loggedIn());
+    c.control.onPollTimer();
+    EXPECT_EQ(c.boxes.texts(),
+              Names{cp932("サーバーとの接続が切れたため、ユーザー名は変更されませんでした。\n")});
+    EXPECT_EQ(c.config.settings.name(), "alice");
+    EXPECT_FALSE(c.control.renamePending());
+    EXPECT_EQ(server.got(2), frame(PKT_LOGIN, nameField("alice")));
 }
 
 }  // namespace

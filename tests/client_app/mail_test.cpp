@@ -2,10 +2,14 @@
 // peers, order, limits, faulty files), writing mail (the user-list request and answer, the mail
 // request, the sent-mail file and its name, the mail result) and moving the mail files.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <array>
+#include <atomic>
+#include <filesystem>
 #include <fstream>
+#include <thread>
 
 #include "client/app/mail_mover.h"
 #include "client/app/mail_sender.h"
@@ -183,27 +187,47 @@ TEST(MailSender, MailRequestAndSentFileCarryTheSendTimeForOneUserAndOneOtherwise
     EXPECT_EQ(std::string(body + 24, 20), nameField("sales"));
     EXPECT_EQ(std::string(body + 68, 4), int32s({1}));
 
-    ASSERT_TRUE(
-        CMailSender::writeSentMail(dir.path, "alice", SEND_TO_USER, 1700000000, "bob", text));
+    int32_t t = 1700000000;
+    ASSERT_TRUE(CMailSender::placeSentMail(dir.path, "alice", SEND_TO_USER, "bob", text, t));
     EXPECT_EQ(contents(dir.file("_TovicS1700000000")),
               nameField("alice") + int32s({1700000000, 1}) + nameField("bob") +
                   int32s({1700000000, static_cast<int32_t>(text.size())}) + text);
-    ASSERT_TRUE(CMailSender::writeSentMail(dir.path, "alice", SEND_TO_ALL, 1700000001, "", text));
-    EXPECT_EQ(contents(dir.file("_TovicS1700000001")).substr(28, 24), nameField("") + int32s({1}));
+    // A taken second (another client's file) is left alone: the next one carries the token.
+    t = 1700000000;
+    ASSERT_TRUE(CMailSender::placeSentMail(dir.path, "alice", SEND_TO_ALL, "", text, t));
+    EXPECT_EQ(t, 1700000001);
+    EXPECT_EQ(contents(dir.file("_TovicS1700000000")).substr(28, 20), nameField("bob"));
+    EXPECT_EQ(contents(dir.file("_TovicS1700000001")).substr(20, 32),
+              int32s({1700000001, 1}) + nameField("") + int32s({1}));
     // A directory that cannot be written: false.
-    EXPECT_FALSE(CMailSender::writeSentMail(dir.path + "missing/", "alice", SEND_TO_USER,
-                                            1700000002, "bob", text));
+    t = 1700000002;
+    EXPECT_FALSE(
+        CMailSender::placeSentMail(dir.path + "missing/", "alice", SEND_TO_USER, "bob", text, t));
 }
 
-TEST(MailSender, TwoSendsInOneSecondGetTwoFilesAndTwoTokens) {
+// Three clients sharing one directory send at the same moment: three files, each name its token.
+TEST(MailSender, SendsInOneSecondFromClientsSharingADirectoryKeepEveryFile) {
     TempDir dir;
-    const int32_t first = CMailSender::takeSendTime(dir.path);
-    ASSERT_TRUE(CMailSender::writeSentMail(dir.path, "alice", SEND_TO_USER, first, "bob", "one"));
-    const int32_t second = CMailSender::takeSendTime(dir.path);
-    ASSERT_TRUE(CMailSender::writeSentMail(dir.path, "alice", SEND_TO_USER, second, "bob", "two"));
-    EXPECT_GT(second, first);
-    EXPECT_EQ(contents(dir.file(CMessageFile::sentName(first))).substr(56), "one");
-    EXPECT_EQ(contents(dir.file(CMessageFile::sentName(second))).substr(48, 4), int32s({second}));
+    std::atomic<int> ready{0};
+    std::vector<std::thread> clients;
+    int32_t times[3] = {};
+    for (int i = 0; i < 3; ++i) {
+        clients.emplace_back([&, i] {
+            ready.fetch_add(1);
+            while (ready.load() < 3) {
+            }
+            times[i] = nowSeconds();
+            EXPECT_TRUE(CMailSender::placeSentMail(dir.path, "alice", SEND_TO_USER, "bob",
+                                                   std::to_string(i), times[i]));
+        });
+    }
+    for (std::thread& t : clients) t.join();
+    for (int i = 0; i < 3; ++i) {
+        const std::string file = contents(dir.file(CMessageFile::sentName(times[i])));
+        EXPECT_EQ(file.substr(56), std::to_string(i));
+        EXPECT_EQ(file.substr(48, 4), int32s({times[i]}));
+    }
+    EXPECT_EQ(findFiles(dir.path, CMessageFile::SENT_PATTERN).size(), 3u);
 }
 
 TEST(MailSender, MailResultTexts) {
@@ -245,15 +269,41 @@ TEST_F(MailMover, MovesOnlyTheUsersMailAndLeavesFlagsAndOthers) {
     EXPECT_EQ(findFiles(from, "*"), (Names{"_TovicR17000000030", "_TovicRecvUp", "notes.txt"}));
 }
 
-TEST_F(MailMover, NeverOverwritesAndReportsFailureOnceAfterTryingTheRest) {
-    put({{from, "_TovicS1700000001", "bob", "old one"},
-         {from, "_TovicS1700000002", "bob", "moves"},
-         {to, "_TovicS1700000001", "bob", "already here"}});
-    EXPECT_FALSE(CMailMover::moveMailFiles(from, to, "bob"));
-    EXPECT_EQ(contents(to + "_TovicS1700000001"), mailOf("bob", "already here"));
-    EXPECT_EQ(contents(from + "_TovicS1700000001"), mailOf("bob", "old one"));
-    EXPECT_EQ(contents(to + "_TovicS1700000002"), mailOf("bob", "moves"));
-    EXPECT_FALSE(fileExists(from + "_TovicS1700000002"));
+// The same on one file system (a link) and across two (a copy, where a second one can be had:
+// /dev/shm is a tmpfs on most machines): never over a file, which stays behind and is counted.
+TEST_F(MailMover, NeverOverwritesCountsWhatStaysAndCrossesFileSystems) {
+    std::vector<std::string> targets{to};
+    struct stat here, shm;
+    struct ShmDir {
+        std::string path;
+        ~ShmDir() {
+            if (!path.empty()) std::filesystem::remove_all(path);
+        }
+    } shmDir;
+    char shmTemplate[] = "/dev/shm/tovi-test-XXXXXX";
+    if (::stat(root.path.c_str(), &here) == 0 && ::stat("/dev/shm", &shm) == 0 &&
+        here.st_dev != shm.st_dev && ::mkdtemp(shmTemplate) != nullptr) {
+        shmDir.path = std::string(shmTemplate) + "/";
+        targets.push_back(shmDir.path);
+    }
+    for (const std::string& target : targets) {
+        put({{from, "_TovicS1700000001", "bob", "old one"},
+             {from, "_TovicS1700000002", "bob", "moves"},
+             {target, "_TovicS1700000001", "bob", "already here"}});
+        CMailMover mover(from, target, "bob");
+        mover.run();
+        EXPECT_TRUE(mover.finished());
+        EXPECT_EQ(mover.total(), 2);
+        EXPECT_EQ(mover.left(), 1) << target;
+        EXPECT_EQ(contents(target + "_TovicS1700000001"), mailOf("bob", "already here"));
+        EXPECT_EQ(contents(from + "_TovicS1700000001"), mailOf("bob", "old one"));
+        EXPECT_EQ(contents(target + "_TovicS1700000002"), mailOf("bob", "moves"));
+        EXPECT_FALSE(fileExists(from + "_TovicS1700000002"));
+        // Nothing half-copied is left under a temporary name.
+        EXPECT_EQ(findFiles(target, "*").size(), 2u);
+        removeFile(from + "_TovicS1700000001");
+    }
+    if (targets.size() == 1) GTEST_SKIP() << "no second file system to copy across";
 }
 
 TEST_F(MailMover, TheSameDirectoryUnderAnotherSpellingOrNothingToMoveIsNoFailure) {

@@ -3,6 +3,7 @@
 // fallback and the announcements of new mail.
 #include <gtest/gtest.h>
 
+#include <QContextMenuEvent>
 #include <QFontMetrics>
 #include <QHeaderView>
 #include <QMenu>
@@ -12,6 +13,7 @@
 
 #include "client/connection/message_file.h"
 #include "client/dialogs/mail_view_dlg.h"
+#include "client/dialogs/move_progress_dlg.h"
 #include "client/dialogs/user_settings_dlg.h"
 #include "client_app_support.h"
 #include "qt_support.h"
@@ -45,12 +47,18 @@ TEST(MainWindow, TextsColumnsAndAccessibleNames) {
         {"読", "送信日時　　　　　　", "送信先　　　　", "タイトル　　　"}};
     for (int box : {INBOX, SENT_BOX}) {
         QTreeWidget* list = f.w().list(box);
+        // Each header is shown whole (its rendered size, margins included, fits its column), and
+        // so is a date in the date column; the four columns fit the list.
         const QFontMetrics metrics(list->font());
+        int total = 0;
         for (int c = 0; c < 4; ++c) {
             EXPECT_EQ(list->headerItem()->text(c), headers[box][c]);
-            const QString sizing = headers[box][c] + (c == 0 ? "　" : "  　");
-            EXPECT_EQ(list->columnWidth(c), metrics.horizontalAdvance(sizing)) << c;
+            EXPECT_GE(list->columnWidth(c), list->header()->sectionSizeHint(c)) << c;
+            total += list->columnWidth(c);
         }
+        EXPECT_GE(list->columnWidth(1),
+                  metrics.horizontalAdvance(QStringLiteral("2026/12/07  09:05:16")) + 6);
+        EXPECT_LE(total, list->contentsRect().width()) << list->width();
         EXPECT_FALSE(list->header()->sectionsClickable());
         EXPECT_EQ(list->isVisible(), box == INBOX);
     }
@@ -64,7 +72,33 @@ TEST(MainWindow, TextsColumnsAndAccessibleNames) {
     ASSERT_EQ(settings->menu()->actions().size(), 2);
     EXPECT_EQ(settings->menu()->actions().at(0)->text(), QStringLiteral("接続に関する設定(&C)"));
     EXPECT_EQ(settings->menu()->actions().at(1)->text(), QStringLiteral("その他の設定(&O)"));
-    EXPECT_EQ(CClientMainDlg::aboutEntryText(), QStringLiteral("ﾊﾞｰｼﾞｮﾝ情報(Tovic) (&A)..."));
+}
+
+// The about box is reached through the window's real context menu.
+TEST(MainWindow, TheContextMenuOffersTheAboutBox) {
+    Fixture f;
+    QStringList entries;
+    bool aboutShown = false;
+    QTimer menuWatch;
+    menuWatch.setInterval(10);
+    QObject::connect(&menuWatch, &QTimer::timeout, [&] {
+        auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        if (menu == nullptr || !entries.isEmpty()) return;
+        for (QAction* a : menu->actions()) entries << a->text();
+        menu->setActiveAction(menu->actions().value(0));
+        QTest::keyClick(menu, Qt::Key_Return);
+    });
+    menuWatch.start();
+    ModalDriver driver([&](QWidget* modal) {
+        if (modal->windowTitle() != QStringLiteral("ﾊﾞｰｼﾞｮﾝ情報 Tovic")) return;
+        aboutShown = true;
+        click(modal, QStringLiteral("OK"));
+    });
+    QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(20, 20),
+                            f.w().mapToGlobal(QPoint(20, 20)));
+    QApplication::sendEvent(&f.w(), &event);
+    EXPECT_TRUE(pump([&] { return aboutShown; }, 5000));
+    EXPECT_EQ(entries, QStringList{QStringLiteral("ﾊﾞｰｼﾞｮﾝ情報(Tovic) (&A)...")});
 }
 
 TEST(MainWindow, EnterOpensTheInboxSelectionFirstAndDeleteActsOnTheShownList) {
@@ -129,26 +163,114 @@ TEST(MainWindow, ExitQuestionCancelKeepsRunningOkEndsAndAnUnsentRequestIsReporte
     EXPECT_FALSE(f.w().control().postRequest(PKT_USERLIST_REQ, "", 0));
 }
 
-TEST(MainWindow, ANewMailDirectoryTakesTheMailAlong) {
+// Mail received while the mail directory is missing is kept; the exit question says how much
+// would be lost; choosing a new directory stores it there, after the mail that was moved along,
+// behind the progress dialog and with the receive worker stopped until the move has ended.
+TEST(MainWindow, ANewMailDirectoryTakesTheMailAlongAndStoresTheMailKeptMeanwhile) {
+    CScriptedMessageBoxes boxes;
+    ScriptedServer server([](const std::string& frameBytes) {
+        if (getInt32(frameBytes.data()) != PKT_LOGIN) return std::string();
+        return result(PKT_LOGIN_RESULT, 0) +
+               delivery(1700000100, MAIL_MESSAGE, "bob", 1, "[Subject]:_[k1]_") +
+               delivery(1700000101, MAIL_MESSAGE, "bob", 1, "[Subject]:_[k2]_");
+    });
+    TempDir dir;
+    const std::string mailDir = dir.path + "mail/";
+    ASSERT_TRUE(makeDirectories(mailDir));
+    writeMail(mailDir, "_TovicR17000000010", 0, 0, "kept");
+    ASSERT_TRUE(replaceFileAtomically(mailDir + "_TovicR17000000020",
+                                      mailBytes("alice", 1700000001, 0, "bob", 0, "x")));
+    ASSERT_TRUE(replaceFileAtomically(
+        dir.path + "Tovic.ini",
+        "[SERVER]\nPORT=" + std::to_string(server.port()) +
+            "\nADDRESS=127.0.0.1\n[USER]\nNAME=alice\nGROUP=g\nDIR=" + dir.path + "gone/\n"));
+    ClientWindow client(dir.path, server.port(), "alice", "g");
+    CClientMainDlg& w = *client.window;
+    ASSERT_TRUE(pump([&] { return w.control().unsavedCount() == 2; }, 10000));
+    const std::string lost = cp932(
+        "保存できていない受信メールが 2 通あります。終了するとこのメールは失われます。\n"
+        "トヴィカを終了します。");
+    boxes.queueAnswer(IDCANCEL);
+    w.reject();
+    EXPECT_EQ(boxes.texts().back(), lost);
+    ASSERT_FALSE(w.ended());
+
+    const std::string newDir = dir.path + "elsewhere/";
+    ASSERT_TRUE(makeDirectories(newDir));
+    // Moved from the old directory first (a directory the user had before the missing one).
+    ASSERT_EQ(client.app->settings().setUserOptions(mailDir, 0, 0, 0, 0), 0);
+    bool progressShown = false, receiverStoppedDuringMove = true;
+    ModalDriver driver([&](QWidget* modal) {
+        if (qobject_cast<CUserSettingsDlg*>(modal) != nullptr) {
+            setLine(modal, QStringLiteral("ユーザーディレクトリ"), QString::fromStdString(newDir));
+            click(modal, QStringLiteral("OK"));
+        } else if (qobject_cast<CMoveProgressDlg*>(modal) != nullptr) {
+            progressShown = true;
+            receiverStoppedDuringMove = !w.control().receiveWorkerRunning();
+            EXPECT_EQ(modal->windowTitle(), QStringLiteral("メールを移動しています"));
+        }
+    });
+    w.menuBar()->actions().at(0)->menu()->actions().at(1)->trigger();  // その他の設定(&O)
+    EXPECT_TRUE(progressShown);
+    EXPECT_TRUE(receiverStoppedDuringMove);
+    EXPECT_EQ(client.app->settings().dir(), newDir);
+    EXPECT_FALSE(fileExists(mailDir + "_TovicR17000000010"));
+    // The next tick starts the receive worker on the new directory: it stores the kept mail.
+    EXPECT_TRUE(pump([&] { return w.control().unsavedCount() == 0; }, 5000));
+    EXPECT_TRUE(pump([&] { return client.rows(INBOX) == 4; }, 5000));
+    EXPECT_EQ(findFiles(newDir, "_TovicR1*").size(), 4u);
+}
+
+// A file that would overwrite one in the new directory stays behind, and the user is told how
+// many did.
+TEST(MainWindow, AMoveThatLeavesFilesBehindSaysHowMany) {
     Fixture f;
-    ASSERT_TRUE(f.client.loggedIn());
-    writeMail(f.client.mailDir, "_TovicR17000000010", 0, 0, "kept");
-    f.w().reloadLists();
     const std::string newDir = f.dir.path + "elsewhere/";
-    f.boxes.queueAnswer(IDOK);  // "create the directory?"
+    ASSERT_TRUE(makeDirectories(newDir));
+    for (const char* name : {"_TovicR17000000010", "_TovicR17000000020", "_TovicR17000000030"})
+        writeMail(f.client.mailDir, name, 0, 0, "old");
+    writeMail(newDir, "_TovicR17000000010", 0, 0, "there");
+    writeMail(newDir, "_TovicR17000000020", 0, 0, "there");
     ModalDriver driver([&](QWidget* modal) {
         if (qobject_cast<CUserSettingsDlg*>(modal) == nullptr) return;
         setLine(modal, QStringLiteral("ユーザーディレクトリ"), QString::fromStdString(newDir));
         click(modal, QStringLiteral("OK"));
     });
-    f.w().menuBar()->actions().at(0)->menu()->actions().at(1)->trigger();  // その他の設定(&O)
-    EXPECT_EQ(f.client.app->settings().dir(), newDir);
-    EXPECT_TRUE(fileExists(newDir + "_TovicR17000000010"));
-    EXPECT_FALSE(fileExists(f.client.mailDir + "_TovicR17000000010"));
-    EXPECT_EQ(f.client.cell(INBOX, 0, 3), QStringLiteral("kept"));
-    // The next tick starts the receive worker again, on the new directory.
-    EXPECT_TRUE(pump([&] { return f.w().control().receiveWorkerRunning(); }, 3000));
-    EXPECT_EQ(f.boxes.texts(), Names{cp932("ディレクトリは存在しません。新規に作成しますか？")});
+    f.w().changeUserOptions();
+    EXPECT_EQ(
+        f.boxes.texts(),
+        Names{cp932(
+            "メールの移動に失敗しました。\n2 件のメールが元のディレクトリに残っています。\n")});
+    EXPECT_EQ(findFiles(f.client.mailDir, "_TovicR1*").size(), 2u);
+    EXPECT_EQ(f.client.rows(INBOX), 3);
+}
+
+// The pause after a worker start keeps the window painting and answering.
+TEST(MainWindow, TheWindowPaintsDuringThePauseAfterAWorkerStart) {
+    CScriptedMessageBoxes boxes;
+    ScriptedServer server{acceptingServer};
+    TempDir dir;
+    ClientWindow client(dir.path, server.port(), "alice", "sales");
+    CClientMainDlg& w = *client.window;
+    w.control().setStartPauseMs(800);
+    w.control().killWorkers(1);
+    int64_t paintedAt = 0;
+    struct PaintWatch : QObject {
+        int64_t& at;
+        explicit PaintWatch(int64_t& a) : at(a) {}
+        bool eventFilter(QObject*, QEvent* e) override {
+            if (e->type() == QEvent::Paint && at == 0) at = monotonicMs();
+            return false;
+        }
+    } watch(paintedAt);
+    w.list(INBOX)->viewport()->installEventFilter(&watch);
+    QTimer::singleShot(100, [&] { w.list(INBOX)->viewport()->update(); });
+    const int64_t started = monotonicMs();
+    w.control().startWorkers(true, false);
+    const int64_t ended = monotonicMs();
+    EXPECT_GE(ended - started, 750);
+    ASSERT_NE(paintedAt, 0);
+    EXPECT_LT(paintedAt, ended - 300);
 }
 
 TEST(MainWindow, WithoutATrayTheWindowIsMinimisedAndAnnouncementsBringItBack) {

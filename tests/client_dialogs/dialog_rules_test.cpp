@@ -171,6 +171,9 @@ struct RegistrationCase {
 TEST(Registration, ChangedFlagAndTheAddressTakenOrTheRefusal) {
     const std::string noAddress = cp932("サーバアドレスを入力してください。\n");
     const std::string noName = cp932("ユーザ名を入力してください。\n");
+    const std::string badAddress = cp932("サーバアドレスが正しくありません。\n");
+    const std::string badName = cp932("ユーザ名の前後に空白や引用符(\")は使えません。\n");
+    const std::string badGroup = cp932("ユーザグループの前後に空白や引用符(\")は使えません。\n");
     const RegistrationCase cases[] = {
         {1, "192.168.200.1", "192.168.200.1", "A", "G", "", 0, "192.168.200.1"},
         {0, "192.168.200.1", "10.0.0.9", "B", "G", "", 1, "192.168.200.1"},
@@ -185,6 +188,22 @@ TEST(Registration, ChangedFlagAndTheAddressTakenOrTheRefusal) {
         {1, "", "10.0.0.1", "", "G", noName, 0, ""},
         {1, "", "10.0.0.1", "A", "", cp932("ユーザグループを入力してください。\n"), 0, ""},
         {0, "10.0.0.1", "", "", "G", noName, 0, ""},
+        // A host name is taken as typed; what is neither an address nor a host name is refused.
+        {1, "", "mailhost.local", "A", "G", "", 1, "mailhost.local"},
+        {1, "", "Mail-1", "A", "G", "", 1, "Mail-1"},
+        {1, "", "10.0.300.1", "A", "G", badAddress, 0, ""},
+        {1, "", "1.2.3.4.5", "A", "G", badAddress, 0, ""},
+        {1, "", "mailhost.", "A", "G", badAddress, 0, ""},
+        {1, "", "-mail.local", "A", "G", badAddress, 0, ""},
+        {1, "", "mail_host", "A", "G", badAddress, 0, ""},
+        {1, "", "abcdefghij.abcdefghij.ab", "A", "G", badAddress, 0, ""},  // 24 bytes
+        // Tovic.ini would give these back trimmed or unquoted: another user at the next start.
+        {0, "10.0.0.1", "", "B ", "G", badName, 0, ""},
+        {0, "10.0.0.1", "", "\tB", "G", badName, 0, ""},
+        {0, "10.0.0.1", "", "\"B\"", "G", badName, 0, ""},
+        {0, "10.0.0.1", "", "B", " G", badGroup, 0, ""},
+        {0, "10.0.0.1", "", "B", "G\"", badGroup, 0, ""},
+        {0, "10.0.0.1", "", "B C", "G", "", 1, "10.0.0.1"},
     };
     for (const RegistrationCase& c : cases) {
         CRegistration r(c.firstRun, c.stored, "A", "G");

@@ -248,16 +248,21 @@ TEST_F(Dialogs, RegisterFirstRunEditsTheAddressLockedModeOnlyNameAndGroup) {
     ASSERT_TRUE(address && name && group);
     EXPECT_TRUE(address->isEnabled());
     test::WhenModal<CRegisterDlg> act([&](CRegisterDlg* d) {
-        test::typeText(address, QStringLiteral("10.0.300.1"));  // 300 cannot be typed
-        test::typeText(name, QStringLiteral("山田"));
+        // A host name typed key by key: every intermediate text is taken; '_' is not.
+        test::typeText(address, QStringLiteral("mail_host.local"));
+        EXPECT_EQ(address->text(), QStringLiteral("mailhost.local"));
+        test::typeText(name, QStringLiteral("山田 "));
+        button(d, "OK")->click();  // the trailing blank
+        name->setText(QStringLiteral("山田"));
         button(d, "OK")->click();                                           // no group yet
         test::typeText(group, QStringLiteral("営業部第一課の皆さん全員"));  // stops at 20 bytes
         button(d, "OK")->click();
     });
     ASSERT_EQ(first.exec(), QDialog::Accepted);
-    EXPECT_EQ(boxes.texts(), (test::Names{cp932("ユーザグループを入力してください。\n")}));
+    EXPECT_EQ(boxes.texts(), (test::Names{cp932("ユーザ名の前後に空白や引用符(\")は使えません。\n"),
+                                          cp932("ユーザグループを入力してください。\n")}));
     EXPECT_EQ(first.changed(), 1);
-    EXPECT_EQ(first.address(), "10.0.30.1");
+    EXPECT_EQ(first.address(), "mailhost.local");
     EXPECT_EQ(first.name(), cp932("山田"));
     EXPECT_EQ(first.group(), cp932("営業部第一課の皆さん"));
 

@@ -88,6 +88,31 @@ TEST_F(IniFileTest, NewKeyGoesAfterTheLastLineOfItsSectionAndNewSectionsAtTheEnd
     EXPECT_EQ(ini.getInt("B", "new"), 5);
 }
 
+// A value that begins or ends with a blank or a quote would come back trimmed or unquoted: it is
+// written quoted, and a quoted value read back and written again keeps its text.
+TEST_F(IniFileTest, EveryValueReadsBackAsWritten) {
+    CIniFile ini(m_path);
+    const std::pair<std::string, std::string> cases[] = {
+        {"bob ", "\"bob \""},
+        {"\tbob", "\"\tbob\""},
+        {"\"bob\"", "\"\"bob\"\""},
+        {"\"", "\"\"\""},
+        {"a\"", "\"a\"\""},
+        {"a b", "a b"},
+        {"", ""},
+        {test::cp932("山田 "), "\"" + test::cp932("山田 ") + "\""}};
+    for (const auto& [value, line] : cases) {
+        ASSERT_TRUE(ini.writeString("USER", "NAME", value));
+        EXPECT_EQ(contents(), "[USER]\nNAME=" + line + "\n") << value;
+        EXPECT_EQ(ini.getString("USER", "NAME", "dflt"), value);
+    }
+    put("[USER]\nNAME= \"  spaced \"  \n");
+    const std::string kept = ini.getString("USER", "NAME");
+    EXPECT_EQ(kept, "  spaced ");
+    ASSERT_TRUE(ini.writeString("USER", "NAME", kept));
+    EXPECT_EQ(ini.getString("USER", "NAME"), kept);
+}
+
 TEST_F(IniFileTest, IntegersReadLikeAtoi) {
     put("[I]\nneg=-42\nlead=12abc\ngarbage=abc\nempty=\nbig=99999999999\nspaced= -3 \n");
     CIniFile ini(m_path);

@@ -48,11 +48,12 @@ struct ClientStack {
                receiver.start();
     }
     bool start() { return startSend() && startReceive(); }
-    // Both workers told to stop, as the main window does at its end, and waited for.
+    // Both workers told to stop in order, as the main window does at its end, and waited for:
+    // the receive worker stores what the send worker still read at its stop.
     void stop() {
         sender.postMessage(WM_WORKER_STOP);
-        receiver.postMessage(WM_WORKER_STOP);
         sender.join(5000);
+        receiver.postMessage(WM_WORKER_STOP);
         receiver.join(5000);
     }
     // Until the send worker has logged in and says so, at most timeoutMs.
