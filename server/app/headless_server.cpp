@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "platform/cp932.h"
+#include "platform/event_log.h"
 #include "server/app/server_app.h"
 #include "ui/message_boxes.h"
 
@@ -53,6 +54,9 @@ int CHeadlessServer::run() {
             break;
         case CServerApp::START_NO_SETTINGS:
             return 0;
+        case CServerApp::START_REFUSED:
+            logEvent("not started: " + app.startError());
+            return 1;
         default:
             showMessage(portFailureMessage(m_configDirectory), MB_OK);
             return 1;

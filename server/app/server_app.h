@@ -8,10 +8,12 @@
 #pragma once
 
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "server/app/server_settings.h"
 #include "server/core/cc_rc_data.h"
+#include "server/core/network_controls.h"
 
 namespace tovi {
 
@@ -24,6 +26,9 @@ class CServerApp {
     // The worker could not be started or could not open the port: the program shows the
     // port message and ends with code 1.
     static constexpr int START_NO_LISTENER = 2;
+    // BIND, ALLOW or PERHOST is malformed, or another server runs on this directory (its
+    // control socket answers): startError() says which; the program ends with code 1.
+    static constexpr int START_REFUSED = 3;
 
     // The worker has this long to end after the stop message.
     static constexpr int STOP_WAIT_MS = 5000;
@@ -37,6 +42,8 @@ class CServerApp {
     CServerApp& operator=(const CServerApp&) = delete;
 
     int start();
+    // The line that explains START_REFUSED.
+    const std::string& startError() const { return m_startError; }
     // Stops the worker: the stop message (every client is disconnected), then a wait of at most
     // STOP_WAIT_MS, then an abort. False when the worker is still stuck after that; the caller
     // then ends the process without waiting for it.
@@ -49,7 +56,17 @@ class CServerApp {
     // A failed write has shown "初期化ファイルに設定失敗" and then shows
     // "初期化ファイル書き込みでエラー発生\n"; the worker keeps its limit. False on failure.
     bool changeHoldLimit(int32_t seconds);
-
+    // The same through the control socket (any thread): no message box; false when the file
+    // could not be written (the worker keeps its limit).
+    bool changeHoldLimitQuietly(int32_t seconds);
+    // The hold limit in force (seconds), from any thread.
+    int32_t holdLimit();
+    // The worker, while it runs (the control socket reaches it through this).
+    CcRcData* worker() { return m_worker.get(); }
+    const std::string& directory() const { return m_directory; }
+    // The data directory as shown in the log and the status (never empty).
+    std::string dataDirectory() const;
+    int64_t startedAt() const { return m_startedAt; }
     CServerSettings& settings() { return m_settings; }
     const std::string& userFilePath() const { return m_userFile; }
     // The port listened on, 0 before start() succeeded.
@@ -57,7 +74,13 @@ class CServerApp {
     bool isRunning() const;
 
   private:
+    bool changeHoldLimit(int32_t seconds, bool report, const char* by);
+
     std::string m_directory;
+    std::string m_startError;
+    std::mutex m_settingsMutex;  // the window and the control socket both change the limit
+    int64_t m_startedAt = 0;
+    std::unique_ptr<class CControlServer> m_control;
     std::string m_userFile;
     CServerSettings m_settings;
     std::unique_ptr<CcRcData> m_worker;

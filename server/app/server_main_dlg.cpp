@@ -117,7 +117,7 @@ void CServerMainDlg::deleteSelected() {
 }
 
 void CServerMainDlg::openSettings() {
-    const CHoldPeriod period(m_app.settings().holdLimit());
+    const CHoldPeriod period(m_app.holdLimit());
     CServerSettingsDlg dialog(period, this);
     if (dialog.exec() != QDialog::Accepted) return;
     int32_t newLimit = 0;

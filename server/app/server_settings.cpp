@@ -38,10 +38,10 @@ bool CServerSettings::prepare(const std::string& path) {
     return true;
 }
 
-int CServerSettings::setHoldLimit(int32_t seconds) {
+int CServerSettings::setHoldLimit(int32_t seconds, bool report) {
     if (seconds == m_holdLimit) return 0;
     if (!m_file.writeInt(SECTION, KEY_HOLD_LIMIT, seconds)) {
-        reportWriteFailure();
+        if (report) reportWriteFailure();
         return -1;
     }
     m_holdLimit = seconds;

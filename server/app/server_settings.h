@@ -31,8 +31,9 @@ class CServerSettings {
     // without a message.
     bool prepare(const std::string& path);
 
-    // 0 when written or unchanged, -1 when the write failed.
-    int setHoldLimit(int32_t seconds);
+    // 0 when written or unchanged, -1 when the write failed (reported in a message box unless
+    // report is false: the control socket answers its caller instead).
+    int setHoldLimit(int32_t seconds, bool report = true);
     // True when written.
     bool setPort(int port);
 

@@ -11,6 +11,8 @@
 #include <cstring>
 #include <memory>
 
+#include "platform/cp932.h"
+#include "platform/event_log.h"
 #include "server/app/headless_server.h"
 #include "server/app/server_app.h"
 #include "server/app/server_main_dlg.h"
@@ -89,6 +91,14 @@ int CWindowedServer::run(int argc, char** argv) {
             case CServerApp::START_NO_SETTINGS:
                 code = -1;
                 break;
+            case CServerApp::START_REFUSED: {
+                logEvent("not started: " + app.startError());
+                std::string text;
+                if (!utf8ToCp932(app.startError(), text)) text = app.startError();
+                showMessage(text, MB_OK);
+                code = 1;
+                break;
+            }
             default:
                 showMessage(CHeadlessServer::portFailureMessage(m_configDirectory), MB_OK);
                 code = 1;

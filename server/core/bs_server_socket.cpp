@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "platform/clock.h"
+#include "platform/event_log.h"
 
 namespace tovi {
 
@@ -139,6 +140,8 @@ void CBsServerSocket::acceptPending(bool waiting) {
             m_acceptWaiting = false;
             break;
         }
+        uint32_t peer = 0;
+        if (!admit(accepted, peer, t)) continue;
         if (index < 0) {
             evictIdleSlot(t);
             for (int i = 0; i < SLOT_COUNT && index < 0; ++i)
@@ -148,6 +151,7 @@ void CBsServerSocket::acceptPending(bool waiting) {
         // The user of the slot's previous connection was unbound when it ended.
         m_users.unbindConnection(index);
         m_slots[index].attach(std::move(accepted), t);
+        m_peers[index] = peer;
         if (!m_listed[index]) {
             m_listed[index] = true;
             m_live.insert(std::upper_bound(m_live.begin(), m_live.end(), index), index);
@@ -155,6 +159,28 @@ void CBsServerSocket::acceptPending(bool waiting) {
         updateInterest(index);
     }
     updateListenerInterest();
+}
+
+bool CBsServerSocket::admit(const CTcpSocket& accepted, uint32_t& peer, int64_t nowMs) {
+    std::string text;
+    if (!accepted.peerAddress(text) || !parseIpv4(text, peer)) {
+        peer = 0;
+        return true;  // not an IPv4 peer: the controls know nothing to say about it
+    }
+    int held = 0;
+    for (const int i : m_live) held += !m_slots[i].isFree() && m_peers[i] == peer ? 1 : 0;
+    const int verdict = m_controls.judge(peer, held);
+    if (verdict == CNetworkControls::ALLOWED) return true;
+    ++m_connectionsRefused;
+    if (m_controls.shouldLog(peer, nowMs))
+        logEvent("connection from " + text + " refused: " + refusalText(verdict) +
+                 " (logged at most once a minute per address)");
+    return false;
+}
+
+void CBsServerSocket::countResult(int32_t type, int32_t failed) {
+    if (type != PKT_MAIL_RESULT) return;
+    ++(failed == 0 ? m_mailsRelayed : m_mailsRefused);
 }
 
 void CBsServerSocket::receive(int index, int64_t nowMs) {
@@ -354,6 +380,7 @@ void CBsServerSocket::applySyncOutcomes() {
 }
 
 bool CBsServerSocket::sendResult(int index, int32_t type, int32_t failed, int32_t reason) {
+    countResult(type, failed);
     char frame[FRAME_HEADER_SIZE + RESULT_BODY_SIZE];
     size_t n = putFrameHeader(frame, type, static_cast<int32_t>(RESULT_BODY_SIZE));
     n += buildResult(frame + n, failed, reason);
@@ -362,6 +389,7 @@ bool CBsServerSocket::sendResult(int index, int32_t type, int32_t failed, int32_
 
 bool CBsServerSocket::sendResultAfterSync(int index, int32_t type, uint64_t ticket) {
     if (ticket <= m_syncedThrough) return sendResult(index, type, 0, 0);
+    countResult(type, 0);
     CConnectionSlot& s = m_slots[index];
     if (!s.isOpen() && s.state() != CConnectionSlot::State::CLOSING) return false;
     char frame[FRAME_HEADER_SIZE + RESULT_BODY_SIZE];

@@ -40,6 +40,7 @@
 #include "platform/tcp_socket.h"
 #include "server/core/connection_slot.h"
 #include "server/core/held_mail_store.h"
+#include "server/core/network_controls.h"
 #include "server/core/request_handler.h"
 #include "server/core/user_table.h"
 
@@ -74,6 +75,16 @@ class CBsServerSocket : private CConnectionOutput {
     // Writes what can be written without waiting, holds every delivery not written whole for its
     // user, then closes every connection and the listener.
     void closeAll();
+
+    // Who may connect (ALLOW, PERHOST); set before listening. Judged at accept, before any byte
+    // is read: a refused connection is closed at once and counted.
+    void setNetworkControls(const CNetworkControls& controls) { m_controls = controls; }
+    // Figures since the start: mails answered done and refused, connections refused by the
+    // network controls.
+    int64_t mailsRelayed() const { return m_mailsRelayed; }
+    int64_t mailsRefused() const { return m_mailsRefused; }
+    int64_t connectionsRefused() const { return m_connectionsRefused; }
+    const char* bindAddress() const { return m_bindAddress; }
 
     void setHoldLimit(int32_t seconds) { m_handler.setHoldLimit(seconds); }
     int32_t holdLimit() const { return m_handler.holdLimit(); }
@@ -113,6 +124,10 @@ class CBsServerSocket : private CConnectionOutput {
     void scheduleHandOver(int index, const char* name, int64_t delayMs) override;
 
     int64_t now() const { return m_clock(); }
+    // Whether the network controls let this accepted connection take a slot (counted and
+    // logged when not).
+    bool admit(const CTcpSocket& accepted, uint32_t& peer, int64_t nowMs);
+    void countResult(int32_t type, int32_t failed);
     void acceptPending(bool waiting);
     bool evictIdleSlot(int64_t nowMs);
     void updateInterest(int index);
@@ -140,6 +155,12 @@ class CBsServerSocket : private CConnectionOutput {
     static constexpr int BUSY_PASSES_PER_LOOK = 8;
     // A slot's output leaves at once when this much is queued.
     static constexpr size_t EAGER_FLUSH_BYTES = 65536;
+
+    CNetworkControls m_controls;
+    uint32_t m_peers[SLOT_COUNT] = {};  // the address of each slot's connection
+    int64_t m_mailsRelayed = 0;
+    int64_t m_mailsRefused = 0;
+    int64_t m_connectionsRefused = 0;
 
     CUserTable m_users;
     CHeldMailStore m_store;

@@ -553,6 +553,32 @@ void CHeldMailStore::release(int64_t ref) {
     if (e != nullptr && e->state() == IN_FLIGHT) e->setState(LIVE);
 }
 
+size_t CHeldMailStore::heldFor(const char* name) {
+    std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    const auto id = m_nameIds.find(name);
+    if (id == m_nameIds.end()) return 0;
+    size_t count = 0;
+    for (const uint32_t i : m_byName[id->second]) count += m_index[i].state() != GONE ? 1 : 0;
+    return count;
+}
+
+bool CHeldMailStore::snapshot(CFile& file, std::vector<std::pair<int64_t, size_t>>& records) {
+    std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    records.clear();
+    file.close();
+    if (m_index.empty()) return true;
+    if (!file.open(m_path, CFile::READ)) return false;
+    records.reserve(m_index.size() - m_gone);
+    for (const Entry& e : m_index) {
+        // Mail whose sender has not heard of success yet is not part of the picture: its flush
+        // may still fail.
+        const bool accepted = e.acknowledged() || static_cast<uint64_t>(seqOf(e)) <= m_synced;
+        if (e.state() != GONE && accepted)
+            records.emplace_back(e.offset(), RECORD_HEADER_SIZE + static_cast<size_t>(e.length()));
+    }
+    return true;
+}
+
 bool CHeldMailStore::moveAside(CFile& in, int64_t from) {
     CFile aside;
     bool created = !fileExists(m_damaged);

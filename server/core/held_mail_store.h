@@ -144,6 +144,16 @@ class CHeldMailStore {
     // A delivery that was not written: its record stays for the next hand-over.
     void release(int64_t ref);
 
+    // The records held now for this recipient (those handed over or gone excluded).
+    size_t heldFor(const char* name);
+    // A consistent picture of the store for a backup, taken under the store's lock: the store
+    // file opened for reading (it keeps these records whatever a later rewrite does: a rewrite
+    // renames a new file over the name, and appends go after them) and the offset and size
+    // (header included) of every record held now whose sender has heard of success, in order.
+    // False when the file could not be
+    // opened; a store that does not exist yet gives no records and a closed file.
+    bool snapshot(CFile& file, std::vector<std::pair<int64_t, size_t>>& records);
+
     // Rewrites the store without the gone records now, on the calling thread (deliveries on their
     // way keep their references). True when the file holds exactly the records that remain (or
     // nothing was gone).

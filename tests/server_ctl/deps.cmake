@@ -1,0 +1,1 @@
+set(TEST_DEPS tovi_server_ctl tovi_server_app tovi_server_core tovi_protocol tovi_ui tovi_platform)
