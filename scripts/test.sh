@@ -6,6 +6,8 @@
 #
 #   TOVI_SKIP_SANITIZERS=1   only the plain run
 #   TOVI_FUZZ_SECONDS=N      seconds per fuzz target (default 5; 0 skips fuzzing)
+#   TOVI_PACKAGE_CHECK=1     also build and check the Debian packages (scripts/package.sh --check,
+#                            about 10 minutes on two cores, so not by default)
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 "$here/scripts/setup.sh"
@@ -16,6 +18,7 @@ chmod 700 "$XDG_RUNTIME_DIR" 2>/dev/null || true
 ctest --test-dir "$here/build" --output-on-failure --timeout 300 -j "${TEST_JOBS:-6}" "$@"
 # The desktop files, metainfo, service unit and man pages that `cmake --install` puts in place.
 "$here/scripts/validate-data.sh"
+[ "${TOVI_PACKAGE_CHECK:-0}" != 1 ] || "$here/scripts/package.sh" --check
 [ "${TOVI_SKIP_SANITIZERS:-0}" = 1 ] && exit 0
 
 echo "== the same suite under AddressSanitizer and UndefinedBehaviorSanitizer (build-asan)"
