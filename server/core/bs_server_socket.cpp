@@ -178,6 +178,14 @@ bool CBsServerSocket::admit(const CTcpSocket& accepted, uint32_t& peer, int64_t 
     return false;
 }
 
+void CBsServerSocket::logHandshakeRefusal(int index, const char* why) {
+    std::string address;
+    if (!m_slots[index].peerAddress(address)) address = "an unknown address";
+    // A scanner would otherwise write a line per probe.
+    if (m_controls.shouldLog(m_peers[index], now()))
+        logEvent("log-in from " + address + " refused: " + why);
+}
+
 void CBsServerSocket::countResult(int32_t type, int32_t failed) {
     if (type != PKT_MAIL_RESULT) return;
     ++(failed == 0 ? m_mailsRelayed : m_mailsRefused);
@@ -193,6 +201,7 @@ void CBsServerSocket::receive(int index, int64_t nowMs) {
             break;
         }
         if (v == CFrameAssembler::BAD_HANDSHAKE) {
+            logHandshakeRefusal(index, "the first packet was not a log-in");
             sendResult(index, PKT_LOGIN_RESULT, 1, LOGIN_BAD_HANDSHAKE);
             continue;  // what follows is read as the next packet
         }
@@ -226,8 +235,10 @@ void CBsServerSocket::expireDeadlines(int64_t nowMs) {
         // What has arrived counts: read it before judging.
         receive(i, nowMs);
         if (!s.isOpen() || s.packetReady) continue;
-        if (s.frames().expire(nowMs) == CFrameAssembler::HANDSHAKE_EXPIRED)
+        if (s.frames().expire(nowMs) == CFrameAssembler::HANDSHAKE_EXPIRED) {
+            logHandshakeRefusal(i, "no log-in in time");
             sendResult(i, PKT_LOGIN_RESULT, 1, LOGIN_BAD_HANDSHAKE);
+        }
     }
 }
 

@@ -128,6 +128,8 @@ class CBsServerSocket : private CConnectionOutput {
     // logged when not).
     bool admit(const CTcpSocket& accepted, uint32_t& peer, int64_t nowMs);
     void countResult(int32_t type, int32_t failed);
+    // A log-in refused before any name was read (reason 3), at most once a minute per address.
+    void logHandshakeRefusal(int index, const char* why);
     void acceptPending(bool waiting);
     bool evictIdleSlot(int64_t nowMs);
     void updateInterest(int index);

@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/clock.h"
+#include "platform/event_log.h"
 #include "platform/file_identity.h"
 #include "platform/worker_thread.h"
 
@@ -537,8 +539,7 @@ bool CHeldMailStore::appendNotes(const std::string& entries) {
 }
 
 void CHeldMailStore::report(const char* what, bool failed) {
-    if (failed && !m_notesFailing)
-        std::fprintf(stderr, "tovis: %s (%s)\n", what, lastFileError().c_str());
+    if (failed && !m_notesFailing) logEvent(std::string(what) + " (" + lastFileError() + ")");
     m_notesFailing = failed;
 }
 
@@ -612,6 +613,7 @@ bool CHeldMailStore::compactNow() {
 bool CHeldMailStore::compactLocked(std::unique_lock<std::recursive_mutex>& lock) {
     if (m_gone == 0) return true;
     if (m_append.isOpen() || m_needsRepair) return false;
+    const int64_t began = monotonicMs();
     // Only the index is copied under the lock; the copy plan is made from it without.
     const std::vector<Entry> snapshot = m_index;
     const uint64_t generation = m_generation;
@@ -737,6 +739,8 @@ bool CHeldMailStore::compactLocked(std::unique_lock<std::recursive_mutex>& lock)
     m_index = std::move(index);
     m_wholeEnd = at;
     m_gone = late.size() / DONE_ENTRY_SIZE;
+    logEvent("held-mail store rewritten: " + std::to_string(m_index.size()) + " records, " +
+             std::to_string(at) + " bytes, " + std::to_string(monotonicMs() - began) + " ms");
     m_cutPending = false;
     // Only entries of the new file remain meaningful. (A crash before this leaves entries of the
     // old file too, which name another identity and are passed over.)

@@ -5,6 +5,8 @@
 #include <vector>
 
 #include "platform/clock.h"
+#include "platform/cp932.h"
+#include "platform/event_log.h"
 
 namespace tovi {
 
@@ -42,6 +44,10 @@ void CRequestHandler::handleLogin(int index, const char* body, size_t length) {
     std::memcpy(name, body, length);
     name[length] = '\0';
     const int reason = m_users.bindLogin(index, name);
+    if (reason != 0)
+        logEvent("log-in of " + cp932ToUtf8Lossy(name) + " refused: " +
+                 (reason == CUserTable::BIND_ALREADY_CONNECTED ? "already connected"
+                                                               : "not registered"));
     if (!m_out.sendResult(index, PKT_LOGIN_RESULT, reason == 0 ? 0 : 1, reason)) return;
     if (reason == 0) m_out.scheduleHandOver(index, name, LOGIN_PAUSE_MS);
 }
@@ -148,6 +154,10 @@ void CRequestHandler::handleRegister(int index, const char* body, size_t length)
     if (m_out.peerAddress(index, address))
         reason = m_users.add(names.name, address.c_str(), names.group, index, true);
     if (reason != CUserTable::ADD_DONE && carried != nullptr) m_users.bindLogin(index, previous);
+    if (reason == CUserTable::ADD_DONE || reason == CUserTable::ADD_NOT_SAVED)
+        logEvent("user " + cp932ToUtf8Lossy(names.name) + " registered from " + address +
+                 (reason == CUserTable::ADD_NOT_SAVED ? ", but TovisUser.dat could not be written"
+                                                      : ""));
     m_out.sendResult(index, PKT_REGISTER_RESULT, reason == 0 ? 0 : 1, reason);
 }
 

@@ -141,6 +141,8 @@ TEST_F(Control, ListsUsersAndDeletesOneAsTheWindowDoes) {
     EXPECT_TRUE(eventually(
         [&] { return ctl({"status"}).out.find("held_mails:          0") != std::string::npos; }));
     EXPECT_EQ(ctl({"users"}).out, "carol\toffice\tconnected\t0\n");
+    EXPECT_TRUE(
+        eventually([&] { return logged("held-mail store rewritten: 0 records, 0 bytes"); }));
 }
 
 TEST_F(Control, TheHoldingPeriodIsWrittenThenAppliedAtTheNextLogIn) {
@@ -180,6 +182,13 @@ TEST_F(Control, StatusCountsKnownTrafficInThreeFormats) {
     EXPECT_EQ(alice->sendMail(mailBody(SEND_TO_USER, "bob", "", "alice", "held")), 0);
     const Outcome text = ctl({"status"});
     EXPECT_EQ(text.code, CTovisCtl::EXIT_DONE);
+    // The log tells of registrations and refused log-ins, never of a mail.
+    CTestClient ghost;
+    ASSERT_TRUE(ghost.connect(port));
+    EXPECT_EQ(ghost.login("ghost"), LOGIN_UNKNOWN_NAME);
+    EXPECT_TRUE(logged("user alice registered from 127.0.0.1"));
+    EXPECT_TRUE(logged("log-in of ghost refused: not registered"));
+    EXPECT_FALSE(logged("hi"));
     for (const std::string& line :
          {std::string("port:                ") + std::to_string(port),
           std::string("users_registered:    2"), std::string("held_mails:          1"),
