@@ -4,12 +4,16 @@
 // (its file holds exactly the other user's records), at most 5 s after the last held mail. The user
 // has 100 held records of 1 KB; the rest of the store belongs to another registered user. Each size
 // runs in a fresh server; the store must afterwards hold exactly the other user's records.
+// Unless --no-backup, an operator takes a backup through the control socket (tovisctl backup)
+// as the hand-over begins, so the window covers the backup too; the copy must hold whole records:
+// every one of the other user's, and the user's own not yet handed over at that moment.
 //
-//   server_handover_stall [--quick] [--server PATH]
+//   server_handover_stall [--quick] [--no-backup] [--server PATH]
 #include <cstdio>
 #include <cstring>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "bench/bench_common.h"
@@ -18,6 +22,7 @@
 #include "bench/server_process.h"
 #include "platform/clock.h"
 #include "platform/file.h"
+#include "platform/unix_socket.h"
 #include "protocol/packets.h"
 
 using namespace tovi;
@@ -60,10 +65,26 @@ bool writeFiles(const std::string& dir, long long records, std::string& error) {
     return store.sync() && store.close();
 }
 
+// What tovisctl backup DIR does: one request line on the control socket, then the answer.
+bool takeBackup(const std::string& serverDir, const std::string& into, std::string& answer) {
+    CUnixSocket control;
+    std::string why;
+    if (!makeDirectories(into) ||
+        control.connect(serverDir + "/tovis.ctl", why) != CUnixSocket::DONE ||
+        !control.writeAll("backup " + into + "\n", 10000)) {
+        answer = "no control socket: " + why;
+        return false;
+    }
+    control.shutdownSend();
+    control.readToEnd(answer, 4096, 60000);
+    return answer.rfind("OK\n", 0) == 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     const bool quick = argFlag(argc, argv, "--quick");
+    const bool backup = !argFlag(argc, argv, "--no-backup");
     std::printf("(i) longest wait of a relaying pair during a log-in hand-over, by store size\n");
     std::vector<JsonField> json = {jsonText("bench", BENCH)};
     bool allMet = true;
@@ -84,6 +105,17 @@ int main(int argc, char** argv) {
         const int64_t from = benchMicros();
         if (!me.connect(server.port()) || me.login("me") != 0)
             return benchFailure(BENCH, "the log-in was refused", &server);
+        const std::string copyDir = server.directory() + "/backup";
+        std::string backupAnswer;
+        bool backupOk = false;
+        int64_t backupMicros = 0;
+        std::thread operatorThread;
+        if (backup)
+            operatorThread = std::thread([&] {
+                const int64_t began = benchMicros();
+                backupOk = takeBackup(server.directory(), copyDir, backupAnswer);
+                backupMicros = benchMicros() - began;
+            });
         for (int i = 0; i < OWN_RECORDS; ++i) {
             int32_t type = 0;
             const char* body = nullptr;
@@ -102,8 +134,24 @@ int main(int argc, char** argv) {
             CFile store;
             rewritten = store.open(storePath, CFile::READ) && store.size() == expected;
         }
+        if (operatorThread.joinable()) operatorThread.join();
         const int64_t to = benchMicros();
         sleepMs(100);
+        if (backup) {
+            // Whole records: the other user's all, and those of the user's own not yet handed
+            // over when the picture was taken.
+            CFile copy;
+            const long long whole = records * (long long)RECORD_BYTES;
+            if (!backupOk)
+                return benchFailure(BENCH, "the backup failed: " + backupAnswer, &server);
+            const long long size = copy.open(copyDir + "/TovisBackMail.dat", CFile::READ)
+                                       ? static_cast<long long>(copy.size())
+                                       : -1;
+            if (size % (long long)RECORD_BYTES != 0 || size > whole ||
+                size < whole - OWN_RECORDS * (long long)RECORD_BYTES)
+                return benchFailure(BENCH, "the backup holds " + std::to_string(size) + " bytes",
+                                    &server);
+        }
         if (!pinger.stop()) return benchFailure(BENCH, pinger.error(), &server);
         std::vector<double> before = pinger.latencies(0, from);
         // The same figure over the 300 ms before the log-in: the noise of this machine.
@@ -115,6 +163,7 @@ int main(int argc, char** argv) {
                     longest < 5000 ? 1 : 0);
         printFigure(label + ": the pair's cycle p50 before the log-in", base, "us");
         printFigure(label + ": longest wait in the 300 ms before it", quiet / 1000, "ms");
+        if (backup) printFigure(label + ": backup taken meanwhile in", backupMicros / 1000.0, "ms");
         if (rewritten)
             printFigure(label + ": rewritten after the last held mail", (to - lastHeld) / 1000.0,
                         "ms");
