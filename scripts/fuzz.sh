@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# libFuzzer targets of the server (fuzz/*_fuzz.cpp), built with clang, AddressSanitizer and
+# libFuzzer targets of the server and the client (fuzz/*_fuzz.cpp), built with clang, AddressSanitizer and
 # UndefinedBehaviorSanitizer into build-fuzz/.
 #
 #   scripts/fuzz.sh                   lists the targets, one per line

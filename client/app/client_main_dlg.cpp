@@ -224,8 +224,10 @@ void CClientMainDlg::finish() {
     m_control.markClosing();
     m_control.stopWorkers();
     if (m_tray) m_tray->hide();
-    // Stopped by a signal, nobody was asked: mail the directory could not take is written into
-    // the configuration directory rather than dropped.
+    // Mail read at the stop (and mail kept while the directory could not take it) is written into
+    // the mail directory now; what it still cannot take is lost after the exit question said so,
+    // or, stopped by a signal (nobody was asked), written into the configuration directory.
+    if (m_control.unsavedCount() > 0) m_control.writeUnsaved(fsDirectory());
     if (m_app.stopRequested() && m_control.unsavedCount() > 0) {
         const std::string dir =
             (m_app.configDir().empty() ? std::string(".") : m_app.configDir()) + "/unsaved/";
@@ -479,7 +481,7 @@ std::string CClientMainDlg::exitQuestion(size_t unsaved) {
     // Mail the directory could not take so far is lost with the program: the user may cancel and
     // choose another directory first.
     return toCp932("保存できていない受信メールが " + std::to_string(unsaved) +
-                   " 通あります。終了するとこのメールは失われます。\nトヴィカを終了します。");
+                   " 通あります。\n終了するとこのメールは失われます。\nトヴィカを終了します。");
 }
 
 void CClientMainDlg::endWithoutQuestion() {

@@ -114,6 +114,7 @@ bool CConnectionControl::startSendWorker() {
     p.userName = worker->name.c_str();
     p.groupName = worker->group.c_str();
     p.newRegistration = m_newRegistration;
+    p.unsaved = m_unsaved.get();
     // Until the worker has bound its view, the window must not take the old status for its.
     m_sendView->setStatus(ST_CONNECTING);
     worker->thread.postMessage(WM_WORKER_START, reinterpret_cast<intptr_t>(&p));
@@ -245,6 +246,17 @@ void CConnectionControl::stopWorkers() {
     }
     retireReceiveWorker();
     reapReceiveWorkers();
+    // A delivery left in slot 0 by workers that had to be ended is kept with the rest.
+    const unsigned length = m_sendView->peekSlot(m_reply, SLOT_INBOUND);
+    if (length >= FRAME_HEADER_SIZE && getInt32(m_reply) == PKT_MAIL) {
+        KeptMail mail;
+        int32_t kind = MAIL_MESSAGE;
+        if (KeptMail::fromDelivery(m_reply + FRAME_HEADER_SIZE, length - FRAME_HEADER_SIZE, mail,
+                                   kind) &&
+            kind != MAIL_READ_NOTICE)
+            m_unsaved->add(std::move(mail), CcRsData::EXIT_DRAIN_KEPT);
+        m_sendView->putSlot(0, nullptr, SLOT_INBOUND);
+    }
 }
 
 bool CConnectionControl::flushOutbound() {

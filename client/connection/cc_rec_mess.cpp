@@ -122,13 +122,9 @@ bool CcRecMess::takeDelivery() {
 void CcRecMess::handleDelivery(const char* body, size_t length) {
     // Without its fixed fields (only a client's malformed mail gives one) there is nothing to
     // store: dropped.
-    if (length < DELIVERY_HEADER_SIZE) return;
     KeptMail mail;
-    mail.time = getInt32(body);
-    const int32_t kind = getInt32(body + 4);
-    getName(body + 8, mail.sender);
-    mail.token = getInt32(body + 28);
-    mail.text.assign(body + DELIVERY_HEADER_SIZE, length - DELIVERY_HEADER_SIZE);
+    int32_t kind = MAIL_MESSAGE;
+    if (!KeptMail::fromDelivery(body, length, mail, kind)) return;
 
     if (kind == MAIL_READ_NOTICE) {
         if (!applyReadNotice(mail.token) && !finished()) showMessage(readNoticeFailedText(), MB_OK);

@@ -78,6 +78,7 @@ void CcRsData::begin(const WorkerStartParam& param) {
     std::strncpy(m_userName, param.userName ? param.userName : "", NAME_FIELD_SIZE);
     std::strncpy(m_groupName, param.groupName ? param.groupName : "", NAME_FIELD_SIZE);
     m_newRegistration = param.newRegistration ? 1 : 0;
+    m_unsaved = param.unsaved;
     m_active = 1;
 }
 
@@ -121,7 +122,17 @@ void CcRsData::drainAtStop() {
             !readExact(m_packet + FRAME_HEADER_SIZE, static_cast<unsigned>(length), seconds))
             return;
         // Only deliveries matter now: the window takes no more answers.
-        if (type == PKT_MAIL && !deliverBefore(length, until)) return;
+        if (type != PKT_MAIL) continue;
+        KeptMail mail;
+        int32_t kind = MAIL_MESSAGE;
+        if (m_unsaved != nullptr &&
+            KeptMail::fromDelivery(m_packet + FRAME_HEADER_SIZE, static_cast<size_t>(length), mail,
+                                   kind) &&
+            kind != MAIL_READ_NOTICE) {
+            m_unsaved->add(std::move(mail), EXIT_DRAIN_KEPT);
+        } else if (!deliverBefore(length, until)) {
+            return;
+        }
     }
 }
 

@@ -23,8 +23,11 @@
 //
 // An orderly stop (WM_WORKER_STOP) does not drop mail in flight: the server counts a delivery as
 // handed over once it has written it, so the worker half-closes its connection and reads until
-// the server closes it (at most EXIT_DRAIN_MS), putting every delivery into slot 0 for the receive
-// worker; only then does its status read ST_STOPPED.
+// the server closes it (at most EXIT_DRAIN_MS). Messages go into the start block's CUnsavedMail
+// (the server may have handed over hundreds, which the receive worker could not store one by one
+// in that time; the window writes them after the workers' stop), read notices (and everything
+// when there is no such store) into slot 0 for the receive worker; only then does its status read
+// ST_STOPPED.
 //
 // The worker never spins: between passes it waits for its socket, its message queue or a change
 // of the mailbox slots.
@@ -35,6 +38,7 @@
 #include <mutex>
 
 #include "client/connection/packet_mailbox.h"
+#include "client/connection/unsaved_mail.h"
 #include "client/connection/worker_start_param.h"
 #include "platform/activity_signal.h"
 #include "platform/worker_thread.h"
@@ -53,6 +57,8 @@ class CcRsData : public CWorkerThread {
     static constexpr int32_t MAX_SANE_LENGTH = 1 << 20;
     // How long an orderly stop reads what the server still sends after the half-close.
     static constexpr int EXIT_DRAIN_MS = 3000;
+    // Deliveries the stop may keep (what the server can have handed over in those 3 s).
+    static constexpr size_t EXIT_DRAIN_KEPT = 100000;
 
     CcRsData() = default;
     // Ends the thread (at once, when it still runs) and waits for it.
@@ -142,6 +148,7 @@ class CcRsData : public CWorkerThread {
     char m_userName[NAME_BUFFER_SIZE] = {};
     char m_groupName[NAME_BUFFER_SIZE] = {};
     int m_newRegistration = 0;
+    CUnsavedMail* m_unsaved = nullptr;
     CActivitySignal m_slotSignal;
     std::atomic<int> m_logIns{0};
     std::atomic<int> m_lastRequestLogIn{0};

@@ -4,8 +4,8 @@
 // received it (a new mail directory, a reconnection, a rename), and the next worker stores it
 // first. At the end of the program what is still kept can be written elsewhere (writeAll).
 //
-// Any thread: one lock, held while a worker stores the kept mail in turn, so that two workers
-// (one ending, one starting) never store the same mail twice or out of order.
+// Any thread: one storer at a time, so that two workers (one ending, one starting) never store
+// the same mail twice or out of order; adding never waits for a storer's disk.
 #pragma once
 
 #include <atomic>
@@ -24,24 +24,30 @@ struct KeptMail {
     char sender[NAME_BUFFER_SIZE] = {};
     int32_t token = 0;
     std::string text;
+
+    // The mail of a delivery (PKT_MAIL body) and its kind; false for one shorter than its fixed
+    // fields.
+    static bool fromDelivery(const char* body, size_t length, KeptMail& mail, int32_t& kind);
 };
 
 class CUnsavedMail {
   public:
     static constexpr size_t MAX = 200;
 
-    // False (the mail dropped) when MAX are kept already.
-    bool add(KeptMail mail);
+    // False (the mail dropped) when limit are kept already.
+    bool add(KeptMail mail, size_t limit = MAX);
     // Offers the kept mail to store() oldest first, removing each one stored, until one is not;
     // true when none is left.
     bool storeInOrder(const std::function<bool(const KeptMail&)>& store);
     size_t count() const { return m_count.load(); }
 
-    // Writes every kept mail as a received-mail file of owner into fsDir (created when missing)
-    // and forgets those written; returns how many were written.
+    // Writes every kept mail as a received-mail file of owner into fsDir (created when missing),
+    // flushing the file system once at the end, and forgets those written; returns how many were
+    // written.
     size_t writeAll(const std::string& fsDir, const char* owner);
 
   private:
+    std::mutex m_storeLock;
     mutable std::mutex m_lock;
     std::deque<KeptMail> m_mails;
     std::atomic<size_t> m_count{0};

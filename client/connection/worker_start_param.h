@@ -28,8 +28,9 @@ struct WorkerStartParam {
     const char* groupName = "";      // send worker only; cp932, at most 20 bytes are kept
     int newRegistration = 0;         // send worker only: register even after a log-in
     const char* mailDirectory = "";  // receive worker only; cp932, ends with '/'
-    // Receive worker only: where deliveries that cannot be stored are kept, outliving the worker
-    // (null: the worker keeps its own).
+    // Where deliveries that cannot be stored yet are kept, outliving the workers: the receive
+    // worker's retries (null: it keeps its own), and the send worker's reading at its stop (null:
+    // those go through slot 0).
     CUnsavedMail* unsaved = nullptr;
 };
 

@@ -147,33 +147,40 @@ TEST(SendWorker, ConnectionClosedByTheServerIsMadeAgainAtOnce) {
 }
 
 // The server counts a delivery as handed over once written: at an orderly stop the worker
-// half-closes, reads until the server has closed, and the receive worker stores what came.
-TEST(SendWorker, AnOrderlyStopReadsUntilTheServerClosesAndEveryDeliveryIsStored) {
-    CTcpSocket listener;
-    ASSERT_TRUE(listener.listen("127.0.0.1", 0, 5));
-    std::thread server([&] {
-        CTcpSocket peer;
-        if (listener.waitReadable(5000) <= 0 || !listener.accept(peer)) return;
-        readFrame(peer);  // the log-in
-        writeBytes(peer, ACCEPTED);
-        // The client's end of stream, then what was still on its way, and the orderly close.
-        char sink[64];
-        while (peer.waitReadable(5000) > 0 && peer.readSome(sink, sizeof sink) > 0) {
-        }
-        writeBytes(peer,
-                   mail(1, "late 1") + frame(PKT_MAIL_RESULT, int32s({0, 0})) + mail(2, "late 2"));
-        peer.close();
-    });
-    CScriptedMessageBoxes boxes;
-    TempClientStack f(listener.localPort());
-    ASSERT_TRUE(f.start() && f.loggedIn(5000));
-    f.stop();
-    server.join();
-    const Names stored = f.received();
-    ASSERT_EQ(stored.size(), 2u);
-    EXPECT_EQ(contents(f.dir + stored[0]).substr(56), "late 1");
-    EXPECT_EQ(contents(f.dir + stored[1]).substr(56), "late 2");
-    EXPECT_EQ(f.sendView.getStatus(), ST_STOPPED);
+// half-closes and reads until the server has closed. What came is stored by the receive worker,
+// or, with a kept-mail store (the window's), kept there at once and written afterwards in one go.
+TEST(SendWorker, AnOrderlyStopReadsUntilTheServerClosesAndEveryDeliveryIsKept) {
+    for (bool withStore : {false, true}) {
+        CTcpSocket listener;
+        ASSERT_TRUE(listener.listen("127.0.0.1", 0, 5));
+        std::thread server([&] {
+            CTcpSocket peer;
+            if (listener.waitReadable(5000) <= 0 || !listener.accept(peer)) return;
+            readFrame(peer);  // the log-in
+            writeBytes(peer, ACCEPTED);
+            // The client's end of stream, then what was still on its way, and the orderly close.
+            char sink[64];
+            while (peer.waitReadable(5000) > 0 && peer.readSome(sink, sizeof sink) > 0) {
+            }
+            writeBytes(peer, mail(1, "late 1") + frame(PKT_MAIL_RESULT, int32s({0, 0})) +
+                                 mail(2, "late 2"));
+            peer.close();
+        });
+        CScriptedMessageBoxes boxes;
+        CUnsavedMail kept;
+        TempClientStack f(listener.localPort());
+        if (withStore) f.sendParam.unsaved = &kept;
+        ASSERT_TRUE(f.start() && f.loggedIn(5000));
+        f.stop();
+        server.join();
+        EXPECT_EQ(f.sendView.getStatus(), ST_STOPPED);
+        EXPECT_EQ(kept.count(), withStore ? 2u : 0u);
+        if (withStore) EXPECT_EQ(kept.writeAll(f.dir, "alice"), 2u);
+        const Names stored = f.received();
+        ASSERT_EQ(stored.size(), 2u) << withStore;
+        EXPECT_EQ(contents(f.dir + stored[0]).substr(56), "late 1");
+        EXPECT_EQ(contents(f.dir + stored[1]).substr(56), "late 2");
+    }
 }
 
 TEST(SendWorker, ANewRegistrationIsSentOnceAndTheNextConnectionOnlyLogsIn) {

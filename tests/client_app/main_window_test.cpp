@@ -188,7 +188,7 @@ TEST(MainWindow, ANewMailDirectoryTakesTheMailAlongAndStoresTheMailKeptMeanwhile
     CClientMainDlg& w = *client.window;
     ASSERT_TRUE(pump([&] { return w.control().unsavedCount() == 2; }, 10000));
     const std::string lost = cp932(
-        "保存できていない受信メールが 2 通あります。終了するとこのメールは失われます。\n"
+        "保存できていない受信メールが 2 通あります。\n終了するとこのメールは失われます。\n"
         "トヴィカを終了します。");
     boxes.queueAnswer(IDCANCEL);
     w.reject();
