@@ -191,6 +191,7 @@ TEST(Registration, ChangedFlagAndTheAddressTakenOrTheRefusal) {
         // A host name is taken as typed; what is neither an address nor a host name is refused.
         {1, "", "mailhost.local", "A", "G", "", 1, "mailhost.local"},
         {1, "", "Mail-1", "A", "G", "", 1, "Mail-1"},
+        {1, "", "010.1", "A", "G", "", 1, "10.1.0.0"},  // blank parts are 0
         {1, "", "10.0.300.1", "A", "G", badAddress, 0, ""},
         {1, "", "1.2.3.4.5", "A", "G", badAddress, 0, ""},
         {1, "", "mailhost.", "A", "G", badAddress, 0, ""},
@@ -220,14 +221,6 @@ TEST(Registration, ChangedFlagAndTheAddressTakenOrTheRefusal) {
     EXPECT_EQ(first.accept("10.0.0.1", cp932("山田"), cp932("営業")), "");
     EXPECT_EQ(first.changed(), 1);
     EXPECT_EQ(first.group(), cp932("営業"));
-}
-
-TEST(Registration, AddressIsReadAsFourNumbers) {
-    EXPECT_EQ(CRegistration::readAddressField("010.000.000.001"), "10.0.0.1");
-    EXPECT_EQ(CRegistration::readAddressField("10.1"), "10.1.0.0");
-    EXPECT_EQ(CRegistration::readAddressField(""), "0.0.0.0");
-    EXPECT_EQ(CRegistration::readAddressField("1.2.3.4.5"), "1.2.3.4");
-    EXPECT_EQ(CRegistration::readAddressField("999.2.3.4"), "255.2.3.4");
 }
 
 // The destination rules: the two sorted lists, the own group, the enabling table and the refusals.
