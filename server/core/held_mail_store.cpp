@@ -152,7 +152,10 @@ bool CHeldMailStore::holdMail(const char* name, int32_t storedTime, const char* 
 void CHeldMailStore::takeInFlight(int64_t ref) {
     std::lock_guard<std::recursive_mutex> lock(m_mutex);
     Entry* e = find(ref);
-    if (e != nullptr && e->state() == LIVE) e->setState(IN_FLIGHT);
+    if (e != nullptr && e->state() == LIVE) {
+        e->setState(IN_FLIGHT);
+        ++m_inFlight;
+    }
 }
 
 bool CHeldMailStore::withdraw(const std::vector<int64_t>& refs) {
@@ -289,6 +292,8 @@ bool CHeldMailStore::scan(bool& readable) {
     m_index.clear();
     for (auto& positions : m_byName) positions.clear();
     m_gone = 0;
+    m_goneBytes = 0;
+    m_inFlight = 0;
     m_wholeEnd = 0;
     m_badLength = false;
     if (!m_in.open(m_path, CFile::READ)) {
@@ -409,6 +414,7 @@ bool CHeldMailStore::recoverLocked() {
         if (e != nullptr && e->state() != GONE) {
             e->setState(GONE);
             ++m_gone;
+            m_goneBytes += static_cast<int64_t>(RECORD_HEADER_SIZE) + e->length();
         }
     }
     openNotes();
@@ -455,6 +461,7 @@ bool CHeldMailStore::redeliverHeld(const char* name, int32_t holdLimit, int32_t 
             if (!target.deliverHeld(e.time, payload, static_cast<size_t>(e.length()), seqOf(e)))
                 break;
             e.setState(IN_FLIGHT);
+            ++m_inFlight;
         }
     }
     // Every hand-over thins the whole store: expired mail and mail for unknown names go.
@@ -487,8 +494,10 @@ bool CHeldMailStore::noteGone(const std::vector<int64_t>& refs) {
     for (int64_t ref : refs) {
         Entry* e = find(ref);
         if (e == nullptr || e->state() == GONE) continue;
+        if (e->state() == IN_FLIGHT) --m_inFlight;
         e->setState(GONE);
         ++m_gone;
+        m_goneBytes += static_cast<int64_t>(RECORD_HEADER_SIZE) + e->length();
         char entry[DONE_ENTRY_SIZE];
         putInt64(entry, m_identity);
         putInt64(entry + 8, static_cast<uint64_t>(e->offset()));
@@ -551,7 +560,10 @@ bool CHeldMailStore::handedOver(const std::vector<int64_t>& refs) {
 void CHeldMailStore::release(int64_t ref) {
     std::lock_guard<std::recursive_mutex> lock(m_mutex);
     Entry* e = find(ref);
-    if (e != nullptr && e->state() == IN_FLIGHT) e->setState(LIVE);
+    if (e != nullptr && e->state() == IN_FLIGHT) {
+        e->setState(LIVE);
+        --m_inFlight;
+    }
 }
 
 size_t CHeldMailStore::heldFor(const char* name) {
@@ -682,6 +694,7 @@ bool CHeldMailStore::compactLocked(std::unique_lock<std::recursive_mutex>& lock)
     std::vector<Entry> index;
     std::string late;
     int64_t at = 0;  // the end of the new file
+    int64_t lateBytes = 0;
     if (ok) {
         index.reserve(m_index.size());
         for (size_t i = 0; i < m_index.size(); ++i) {
@@ -691,6 +704,7 @@ bool CHeldMailStore::compactLocked(std::unique_lock<std::recursive_mutex>& lock)
             e.setOffset(at);
             at += size;
             if (e.state() == GONE) {
+                lateBytes += size;
                 char entry[DONE_ENTRY_SIZE];
                 putInt64(entry, newIdentity);
                 putInt64(entry + 8, static_cast<uint64_t>(e.offset()));
@@ -741,6 +755,7 @@ bool CHeldMailStore::compactLocked(std::unique_lock<std::recursive_mutex>& lock)
     m_gone = late.size() / DONE_ENTRY_SIZE;
     logEvent("held-mail store rewritten: " + std::to_string(m_index.size()) + " records, " +
              std::to_string(at) + " bytes, " + std::to_string(monotonicMs() - began) + " ms");
+    m_goneBytes = lateBytes;
     m_cutPending = false;
     // Only entries of the new file remain meaningful. (A crash before this leaves entries of the
     // old file too, which name another identity and are passed over.)
@@ -792,6 +807,14 @@ void CHeldMailStore::writerLoop() {
         m_wake.wait_for(lock, std::chrono::milliseconds(COALESCE_MS),
                         [this] { return m_stopping; });
         if (m_stopping) break;
+        // While deliveries are on their way (a hand-over, a slow reader) the store is rewritten
+        // once a quarter of it is gone: often enough to stay near the size of what is held,
+        // seldom enough that a long hand-over does not copy the file again and again.
+        if (m_inFlight > 0 && m_goneBytes * 4 < m_wholeEnd) {
+            m_wake.wait_for(lock, std::chrono::milliseconds(BUSY_RETRY_MS),
+                            [this] { return m_stopping; });
+            continue;
+        }
         if (compactLocked(lock)) continue;
         const bool busy = m_append.isOpen() || m_needsRepair;
         m_wake.wait_for(lock, std::chrono::milliseconds(busy ? BUSY_RETRY_MS : RETRY_MS),

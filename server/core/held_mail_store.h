@@ -266,6 +266,8 @@ class CHeldMailStore {
     std::vector<std::vector<uint32_t>> m_byName;
     bool m_doneDirty = false;  // .done entries written but not yet flushed to disk
     size_t m_gone = 0;
+    int64_t m_goneBytes = 0;  // what the gone records take in the file
+    size_t m_inFlight = 0;    // deliveries on their way
     uint64_t m_identity = 0;  // of the store file the index describes
     uint64_t m_generation = 0;
     CFile m_reader;
