@@ -107,3 +107,28 @@ TEST_F(Output, ADeletedUserReceivesWhatWasQueuedBeforeTheClose) {
 }
 
 }  // namespace tovi::test
+
+namespace tovi::test {
+
+// A reader that takes a large backlog slowly, more than its socket holds, does not keep what it
+// has taken in the store file while the rest is on its way: the file is rewritten meanwhile and
+// stays near the size of what is still held.
+TEST_F(Output, TheStoreShrinksWhileASlowReaderTakesALargeBacklog) {
+    ASSERT_TRUE(registerOffline(port, "slow", "g"));
+    auto a = connectUser("a", "g");
+    const int sent = 500;  // 9.5 MB held
+    for (int i = 0; i < sent; ++i)
+        ASSERT_EQ(a->sendMail(mailBody(SEND_TO_USER, "slow", "", "a", numbered(i))), 0);
+    const size_t full = contents(storeFile()).size();
+    CTestClient slow;
+    ASSERT_TRUE(slow.connect(port) && slow.login("slow") == LOGIN_ACCEPTED);
+    for (int i = 0; i < 150; ++i) {
+        ASSERT_EQ(slow.next().text(), numbered(i));
+        if (i % 10 == 0) sleepMs(5);
+    }
+    EXPECT_TRUE(eventually([&] { return contents(storeFile()).size() < full / 2; }))
+        << contents(storeFile()).size() << " of " << full;
+    EXPECT_EQ(slow.next().text(), numbered(150));
+}
+
+}  // namespace tovi::test
