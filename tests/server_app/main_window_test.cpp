@@ -128,6 +128,22 @@ TEST_F(ServerWindow, DeletingTheSelectedUserDisconnectsItsClientAndRemovesItForG
     EXPECT_EQ(newBob.login("bob"), LOGIN_UNKNOWN_NAME);
 }
 
+// The window and the control socket share one worker: a deletion made through the socket shows
+// at the window's next reload, and the window's own deletion of the same name changes nothing.
+TEST_F(ServerWindow, ADeletionThroughTheControlSocketShowsAtTheNextReload) {
+    startServer();
+    auto alice = enter("alice"), bob = enter("bob");
+    openWindow();
+    EXPECT_EQ(listed(), (Names{"alice", "bob"}));
+    const ControlResult done = app->worker()->control(CControlRequest::deleteUser("bob")).get();
+    EXPECT_EQ(done.answer, "OK\n");
+    EXPECT_TRUE(bob->waitClosed(5000));
+    EXPECT_EQ(listed(), (Names{"alice", "bob"}));  // not refreshed by itself
+    QTest::mouseClick(window->reloadButton(), Qt::LeftButton);
+    EXPECT_EQ(listed(), (Names{"alice"}));
+    EXPECT_EQ(count(), "1");
+}
+
 struct HoldCase {
     const char* name;
     const char* limit;      // DELLIMIT in Tovis.ini
