@@ -33,7 +33,7 @@ failed=0
 for prog in echo_baseline server_relay_latency server_relay_throughput server_fanout \
             server_redelivery server_idle_cpu server_stall_attack server_handover_stall \
             server_kill_duplicates server_store_memory client_idle_cpu client_burst \
-            client_mail_move; do
+            client_mail_move client_find_filter; do
   exe="$BUILD/bench/$prog"
   if [ ! -x "$exe" ]; then
     echo "($prog is not built; skipped)"

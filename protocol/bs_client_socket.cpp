@@ -158,6 +158,12 @@ int CBsClientSocket::HasPending() {
     return 0;
 }
 
+int CBsClientSocket::ShutdownSend() {
+    if (!Flush()) return 0;
+    m_socket.shutdownSend();
+    return 1;
+}
+
 void CBsClientSocket::Close() {
     if (m_socket.isOpen() && m_connected) m_socket.shutdownSend();
     m_socket.close();

@@ -57,6 +57,10 @@ class CBsClientSocket {
     // closes the object, as the close notification does).
     int HasPending();
 
+    // Flushes what Queue collected and ends the sending direction: the peer reads the end of
+    // the stream, while this side goes on reading until the peer closes. 1, or 0 when the flush
+    // failed (the object is then closed) or there is no connection.
+    int ShutdownSend();
     // Orderly close; safe to call repeatedly.
     void Close();
 

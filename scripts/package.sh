@@ -70,7 +70,8 @@ server_files=(./usr/bin/tovis ./usr/lib/tovi/tovis ./usr/lib/tovi/libtovis_windo
   ./usr/share/man/man1/tovis.1.gz ./usr/share/applications/tovis.desktop
   ./usr/share/metainfo/org.tovi.tovis.metainfo.xml
   ./usr/share/icons/hicolor/scalable/apps/tovis.svg ./usr/share/doc/tovi-server/copyright)
-client_files=(./usr/bin/tovic ./usr/share/man/man1/tovic.1.gz
+client_files=(./usr/bin/tovic ./usr/lib/tovic/tovic ./usr/lib/tovic/libtovic_window.so
+  ./usr/share/man/man1/tovic.1.gz
   ./usr/share/applications/tovic.desktop ./etc/xdg/autostart/tovic.desktop
   ./usr/share/metainfo/org.tovi.tovic.metainfo.xml
   ./usr/share/icons/hicolor/scalable/apps/tovic.svg ./usr/share/doc/tovi-client/copyright)

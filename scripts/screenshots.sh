@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Takes the client's screenshots for the documentation (run by hand, not by CI): under Xvfb with
-# a tray (trayer), the real server and two clients exchange mail, and the main window with mail
-# in both boxes, the destination, compose, view, waiting, registration and user-settings dialogs
-# and the tray icon are saved as docs/screenshots/client-*.png.
+# a tray (trayer) and a notification daemon (dunst, on a session bus of its own), the real server
+# and two clients exchange mail, and the main window with mail in both boxes, the find bar, the
+# destination, compose, view, waiting, registration and user-settings dialogs, the tray icon (plain
+# and with the unread count) and a desktop notification are saved as docs/screenshots/client-*.png.
 #
 #   BUILD_DIR    build directory (default: build)
 #   SHOT_DISPLAY X display number for Xvfb (default: 13)
@@ -33,6 +34,16 @@ for _ in $(seq 1 50); do
 done
 DISPLAY=$display trayer --edge bottom --align right --widthtype pixel --width 120 --height 24 \
   --transparent false >/dev/null 2>&1 &
+pids+=($!)
+# The notification daemon on a private session bus, so that the desktop's own one is left alone.
+dbus-daemon --session --nofork --print-address=1 >"$runtime/bus" 2>/dev/null &
+pids+=($!)
+for _ in $(seq 1 50); do
+  [ -s "$runtime/bus" ] && break
+  sleep 0.1
+done
+export DBUS_SESSION_BUS_ADDRESS=$(head -1 "$runtime/bus")
+DISPLAY=$display dunst >/dev/null 2>&1 &
 pids+=($!)
 sleep 1
 

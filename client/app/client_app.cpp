@@ -89,10 +89,12 @@ bool CClientApp::runUserSettingsDialog() {
     QWidget* parent = dialogParent();
     CUserSettingsDlg dialog(m_settings.dir(), m_settings.beep(), m_settings.winUp(),
                             m_settings.readBeep(), m_settings.readWinUp(), parent);
+    dialog.setNotify(m_settings.notify());
     if (dialog.exec() != QDialog::Accepted) return false;
     const std::string before = m_settings.dir();
     const int stored = m_settings.setUserOptions(dialog.dir(), dialog.beep(), dialog.winUp(),
                                                  dialog.readBeep(), dialog.readWinUp());
+    if (stored == 0) m_settings.setNotify(dialog.notify());
     if (stored == CClientSettings::DIRECTORY_REFUSED)
         showMessage(appText("ユーザーディレクトリを正しく設定して下さい。\n"));
     // Changed only when the new directory really is the stored one now.

@@ -7,6 +7,8 @@
 #include <QEventLoop>
 #include <QFontMetrics>
 #include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
@@ -20,6 +22,7 @@
 #include "client/app/client_app.h"
 #include "client/app/mail_mover.h"
 #include "client/app/mail_sender.h"
+#include "client/app/unread_count.h"
 #include "client/connection/message_file.h"
 #include "client/dialogs/about_dlg.h"
 #include "client/dialogs/client_settings.h"
@@ -33,6 +36,7 @@
 #include "platform/cp932.h"
 #include "platform/file.h"
 #include "protocol/packets.h"
+#include "ui/desktop_notifier.h"
 #include "ui/message_boxes.h"
 #include "ui/qt/dialog_units.h"
 #include "ui/qt/program_icon.h"
@@ -160,6 +164,33 @@ void CClientMainDlg::buildWindow() {
     del->setContext(Qt::WindowShortcut);
     connect(del, &QShortcut::activated, this, &CClientMainDlg::deleteMail);
 
+    // The find bar, hidden until Ctrl+F: under the list, with the buttons moved down below it.
+    m_findBar = new QWidget(this);
+    m_findBar->setAccessibleName(QStringLiteral("検索バー"));
+    auto* findLabel = new QLabel(QStringLiteral("検索"), m_findBar);
+    findLabel->setAccessibleName(QStringLiteral("検索"));
+    m_findField = new QLineEdit(m_findBar);
+    m_findField->setAccessibleName(QStringLiteral("検索"));
+    findLabel->setBuddy(m_findField);
+    m_findCount = new QLabel(m_findBar);
+    m_findCount->setAccessibleName(QStringLiteral("一致件数"));
+    m_findClose = new QPushButton(QStringLiteral("×"), m_findBar);
+    m_findClose->setAccessibleName(QStringLiteral("検索を閉じる"));
+    m_findClose->setToolTip(QStringLiteral("検索を閉じる"));
+    m_findClose->setAutoDefault(false);
+    findLabel->setGeometry(du.rect(0, 1, 22, 11));
+    m_findField->setGeometry(du.rect(22, 0, 170, 13));
+    m_findCount->setGeometry(du.rect(196, 1, 52, 11));
+    m_findClose->setGeometry(du.rect(252, 0, 15, 13));
+    place(m_findBar, 7, 192, 267, 13);
+    m_findBar->hide();
+    m_findBarHeight = du.y(16);
+    connect(m_findField, &QLineEdit::textChanged, this, [this] { applyFilter(); });
+    connect(m_findClose, &QPushButton::clicked, this, &CClientMainDlg::closeFindBar);
+    auto* find = new QShortcut(QKeySequence::Find, this);
+    find->setContext(Qt::WindowShortcut);
+    connect(find, &QShortcut::activated, this, &CClientMainDlg::openFindBar);
+
     setFixedSize(du.x(CLIENT_WIDTH), du.y(CLIENT_HEIGHT) + menuHeight);
 
     m_tray = std::make_unique<CTrayIcon>(icon, QStringLiteral("トヴィカ"));
@@ -209,6 +240,15 @@ void CClientMainDlg::start() {
     show();
     // The initialisation: both views bound, the registration flag handed to the first worker,
     // the poll timer and both workers started, both lists loaded.
+    // A click on a notification does what a click on the tray icon does, with the box it speaks
+    // of chosen.
+    desktopNotifier().setHandlers(
+        [this](DesktopNote::Kind kind) {
+            m_notes.noteDismissed(kind);
+            m_boxSelector->setCurrentIndex(kind == DesktopNote::NEW_MAIL ? INBOX : SENT_BOX);
+            onTrayNotify();
+        },
+        [this](DesktopNote::Kind kind) { m_notes.noteDismissed(kind); });
     m_pollTimer.start();
     m_control.initialise(m_app.registrationChanged());
     if (m_ended) return;
@@ -221,6 +261,7 @@ void CClientMainDlg::finish() {
     if (m_finished) return;
     m_finished = true;
     m_pollTimer.stop();
+    desktopNotifier().setHandlers(nullptr, nullptr);
     m_control.markClosing();
     m_control.stopWorkers();
     if (m_tray) m_tray->hide();
@@ -248,11 +289,77 @@ void CClientMainDlg::showBox(int box) {
         m_inbox->hide();
         m_sentBox->show();
     }
+    applyFilter();
 }
 
-void CClientMainDlg::loadMailbox(int box) {
+void CClientMainDlg::openFindBar() {
+    if (!m_findOpen) {
+        m_findOpen = true;
+        for (QPushButton* b : {m_open, m_new, m_delete, m_toTray, m_close})
+            b->move(b->x(), b->y() + m_findBarHeight);
+        setFixedSize(width(), height() + m_findBarHeight);
+        // The first search reads every listed mail's text once; later ones search memory.
+        for (int box : {INBOX, SENT_BOX}) m_filter[box].prepare(fsDirectory(), m_rows[box]);
+        m_findBar->show();
+        applyFilter();
+    }
+    m_findField->setFocus();
+    m_findField->selectAll();
+}
+
+void CClientMainDlg::closeFindBar() {
+    if (!m_findOpen) return;
+    m_findOpen = false;
+    m_findBar->hide();
+    for (QPushButton* b : {m_open, m_new, m_delete, m_toTray, m_close})
+        b->move(b->x(), b->y() - m_findBarHeight);
+    setFixedSize(width(), height() - m_findBarHeight);
+    m_findField->clear();
+    applyFilter();
+    list(m_boxSelector->currentIndex() == SENT_BOX ? SENT_BOX : INBOX)->setFocus();
+}
+
+void CClientMainDlg::applyFilter() {
+    const std::string query = m_findOpen ? m_findField->text().toStdString() : std::string();
+    const int shownBox = m_boxSelector->currentIndex() == SENT_BOX ? SENT_BOX : INBOX;
+    for (int box : {INBOX, SENT_BOX}) {
+        QTreeWidget* list = this->list(box);
+        std::vector<char> visible(m_rows[box].size(), query.empty() ? 1 : 0);
+        if (!query.empty())
+            for (size_t i : m_filter[box].match(m_rows[box], query)) visible[i] = 1;
+        int count = 0;
+        for (int i = 0; i < list->topLevelItemCount(); ++i) {
+            QTreeWidgetItem* item = list->topLevelItem(i);
+            const bool show = static_cast<size_t>(i) < visible.size() && visible[i] != 0;
+            if (item->isHidden() == show) item->setHidden(!show);
+            // A row the person cannot see is never the one a command acts on.
+            if (!show && item->isSelected()) item->setSelected(false);
+            count += show ? 1 : 0;
+        }
+        if (box == shownBox) m_findCount->setText(QStringLiteral("%1 件").arg(count));
+    }
+}
+
+void CClientMainDlg::showUnreadCount() {
+    if (!m_tray) return;
+    m_unread = CUnreadCount::count(m_rows[INBOX]);
+    m_tray->setBadge(QString::fromStdString(CUnreadCount::badgeText(m_unread)));
+    m_tray->setToolTip(QString::fromStdString(CUnreadCount::toolTip(m_unread)));
+    const bool hidden = m_inTray || isMinimized();
+    setWindowTitle(QString::fromStdString(CUnreadCount::windowTitle(m_unread, hidden)));
+}
+
+void CClientMainDlg::showNote(const DesktopNote& note) { desktopNotifier().notify(note); }
+
+void CClientMainDlg::changeEvent(QEvent* event) {
+    QDialog::changeEvent(event);
+    if (event->type() == QEvent::WindowStateChange) showUnreadCount();
+}
+
+void CClientMainDlg::loadMailbox(int box, bool announce) {
     QTreeWidget* list = this->list(box);
-    const std::vector<MailRow> rows = CMailboxList::load(fsDirectory(), m_settings.name(), box);
+    m_rows[box] = CMailboxList::load(fsDirectory(), m_settings.name(), box);
+    const std::vector<MailRow>& rows = m_rows[box];
     list->clear();
     QList<QTreeWidgetItem*> items;
     for (const MailRow& row : rows) {
@@ -264,6 +371,14 @@ void CClientMainDlg::loadMailbox(int box) {
     list->addTopLevelItems(items);
     list->clearSelection();
     list->setCurrentItem(nullptr);
+    if (m_findOpen) m_filter[box].prepare(fsDirectory(), rows);
+    applyFilter();
+    const bool windowActive = isVisible() && !isMinimized() && isActiveWindow();
+    DesktopNote note;
+    if (m_notes.reloaded(box, rows, announce, m_settings.notify() != 0, windowActive, monotonicMs(),
+                         note))
+        showNote(note);
+    if (box == INBOX) showUnreadCount();
 }
 
 void CClientMainDlg::reloadLists() {
@@ -314,8 +429,14 @@ void CClientMainDlg::deleteMail() {
     const QList<QTreeWidgetItem*> selected = list->selectedItems();
     if (selected.isEmpty()) return;
     QTreeWidgetItem* item = selected.first();
+    const int box = list == m_sentBox ? SENT_BOX : INBOX;
+    const int index = list->indexOfTopLevelItem(item);
     removeFile(fsDirectory() + item->data(0, Qt::UserRole).toByteArray().toStdString());
     delete item;
+    if (index >= 0 && static_cast<size_t>(index) < m_rows[box].size())
+        m_rows[box].erase(m_rows[box].begin() + index);
+    if (box == INBOX) showUnreadCount();
+    applyFilter();
 }
 
 void CClientMainDlg::requestUserList() {
@@ -377,8 +498,8 @@ bool CClientMainDlg::checkFlagFile(int box) {
 }
 
 void CClientMainDlg::checkFlagFiles() {
-    if (checkFlagFile(INBOX)) loadMailbox(INBOX);
-    if (checkFlagFile(SENT_BOX)) loadMailbox(SENT_BOX);
+    if (checkFlagFile(INBOX)) loadMailbox(INBOX, true);
+    if (checkFlagFile(SENT_BOX)) loadMailbox(SENT_BOX, true);
 }
 
 void CClientMainDlg::toTray() {
@@ -391,6 +512,7 @@ void CClientMainDlg::toTray() {
         // Without a tray the window is minimised, so that it can always be brought back.
         showMinimized();
     }
+    showUnreadCount();
 }
 
 void CClientMainDlg::onTrayNotify() {
@@ -404,6 +526,7 @@ void CClientMainDlg::onTrayNotify() {
     show();
     raise();
     activateWindow();
+    showUnreadCount();
 }
 
 void CClientMainDlg::changeUserOptions() {
@@ -499,7 +622,14 @@ void CClientMainDlg::endWindow() {
     done(QDialog::Rejected);
 }
 
-void CClientMainDlg::reject() { confirmExit(); }
+void CClientMainDlg::reject() {
+    // Esc closes the find bar first; with the bar closed it asks to end, as the close box does.
+    if (m_findOpen) {
+        closeFindBar();
+        return;
+    }
+    confirmExit();
+}
 
 void CClientMainDlg::closeEvent(QCloseEvent* event) {
     if (m_ended) {

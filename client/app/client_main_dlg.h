@@ -4,8 +4,14 @@
 // settings dialogs ("設定(&S)" menu) and the about box (the window's context menu).
 //
 // The decisions live in plain classes: the connection (CConnectionControl, whose host this window
-// is), the lists (CMailboxList), moving mail (CMailMover) and sending (CMailSender). This class
-// only shows their results and runs the dialogs.
+// is), the lists (CMailboxList), moving mail (CMailMover), sending (CMailSender), the desktop
+// notifications (CNotificationPolicy, shown through the ui seam), the unread count on the tray
+// icon (CUnreadCount) and the find bar's filter (CMailFilter). This class only shows their
+// results and runs the dialogs.
+//
+// Ctrl+F opens the find bar under the list (the window grows by its height); Esc or its close
+// button hides it and shows every row again. While it filters, the commands act on the rows
+// shown: a row that is filtered out is never selected.
 //
 // A fixed-size parentless dialog laid out in dialog units of the dialog font. GUI thread only.
 #pragma once
@@ -18,10 +24,14 @@
 #include <vector>
 
 #include "client/app/connection_control.h"
+#include "client/app/mail_filter.h"
 #include "client/app/mailbox_list.h"
+#include "client/app/notification_policy.h"
 #include "client/dialogs/user_directory.h"
 
 class QComboBox;
+class QLabel;
+class QLineEdit;
 class QMenuBar;
 class QPushButton;
 class QTreeWidget;
@@ -60,13 +70,23 @@ class CClientMainDlg : public QDialog, public CConnectionHost {
     void changeUserOptions();
     void changeConnectionSettings() { m_control.changeConnectionSettings(); }
     void showAbout();
-    void loadMailbox(int box);
+    // Rebuilds the box's list; announce: the reload follows the box's flag file (new mail or a
+    // read notice may be announced).
+    void loadMailbox(int box, bool announce = false);
     void sendMail(int32_t sendType, const std::string& destName, const std::string& destGroup,
                   const std::string& sender, const std::string& quote);
     bool checkFlagFile(int box);
     // Ends the window as its exit does, without the question.
     void endWithoutQuestion();
     void showBox(int box);
+    // The find bar.
+    void openFindBar();
+    void closeFindBar();
+    bool findBarOpen() const { return m_findOpen; }
+    QLineEdit* findField() const { return m_findField; }
+    QLabel* findCount() const { return m_findCount; }
+    // Unread mails in the inbox, as the tray icon shows them.
+    int unreadCount() const { return m_unread; }
 
     // CConnectionHost
     void confirmExit() override;
@@ -98,12 +118,16 @@ class CClientMainDlg : public QDialog, public CConnectionHost {
   protected:
     void closeEvent(QCloseEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
   private:
     void buildWindow();
     void setupList(QTreeWidget* list, int box);
     std::string fsDirectory() const;
     void endWindow();
+    void applyFilter();
+    void showUnreadCount();
+    void showNote(const DesktopNote& note);
 
     CClientApp& m_app;
     CClientSettings& m_settings;
@@ -119,6 +143,16 @@ class CClientMainDlg : public QDialog, public CConnectionHost {
     QPushButton* m_toTray = nullptr;
     QPushButton* m_close = nullptr;
     std::unique_ptr<CTrayIcon> m_tray;
+    QWidget* m_findBar = nullptr;
+    QLineEdit* m_findField = nullptr;
+    QLabel* m_findCount = nullptr;
+    QPushButton* m_findClose = nullptr;
+    int m_findBarHeight = 0;
+    bool m_findOpen = false;
+    std::vector<MailRow> m_rows[2];
+    CMailFilter m_filter[2];
+    CNotificationPolicy m_notes;
+    int m_unread = 0;
     QTimer m_pollTimer;
     QPoint m_savedPosition;
     bool m_inTray = false;

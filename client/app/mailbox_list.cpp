@@ -98,6 +98,7 @@ std::vector<MailRow> CMailboxList::load(const std::string& fsDir, const std::str
         const int32_t token = getInt32(head + 48);
         const bool read = box == INBOX ? token == 0 : (token == 0 || token == 1);
         row.mark = appText(read ? "○" : "●");
+        row.unread = !read;
         row.date = formatTime(getInt32(head + 20));
         if (box == SENT_BOX && token == NOTICE_TOKEN_NONE) {
             row.peer = appText("ブロードキャスト");

@@ -32,6 +32,7 @@ struct MailRow {
     std::string peer;
     std::string title;
     std::string fileName;  // the file's name in the mail directory (at most 24 bytes)
+    bool unread = false;   // the mark "●": not yet opened (inbox), read notice awaited (sent box)
 };
 
 class CMailboxList {

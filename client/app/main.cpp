@@ -1,38 +1,28 @@
-// tovic: the Tovi client. `tovic [--config-dir DIR]`.
-#include <fcntl.h>
-#include <signal.h>
-#include <unistd.h>
-
-#include <QApplication>
-#include <QSocketNotifier>
+// tovic: the Tovi client. `tovic [--config-dir DIR]` runs it with its window, from the module
+// libtovic_window.so (see window_entry.h); `tovic --send ...` sends one mail from a script
+// without loading anything of Qt and without a display (client/cli).
 #include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <string>
 
-#include "client/app/client_app.h"
+#include "client/app/window_entry.h"
+#include "client/cli/send_command.h"
 #include "platform/command_line.h"
 #include "platform/config_dir.h"
 #include "platform/display_check.h"
-#include "ui/qt/qt_message_boxes.h"
+#include "platform/loadable_module.h"
 
 namespace {
-
-int g_signalPipe[2] = {-1, -1};
-
-void onStopSignal(int) {
-    const char byte = 1;
-    ssize_t ignored = ::write(g_signalPipe[1], &byte, 1);
-    (void)ignored;
-}
 
 void printUsage(FILE* out) {
     std::fputs(
         "Usage: tovic [--config-dir DIR]\n"
+        "       tovic --send (--to USER | --group GROUP | --all) --title TITLE ... < BODY\n"
         "The Tovi office messaging client.\n"
         "\n"
         "  --config-dir DIR  keep Tovic.ini in DIR (default: $TOVI_CONFIG_DIR, else\n"
         "                    $XDG_CONFIG_HOME/tovi, else $HOME/.config/tovi)\n"
+        "  --send ...        send one mail from a script, without a window (tovic --send --help)\n"
         "  --help            show this help and exit\n"
         "  --version         show the version and exit\n"
         "\n"
@@ -43,12 +33,25 @@ void printUsage(FILE* out) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (tovi::wantsSendCommand(argc, argv)) return tovi::runSendCommand(argc, argv, stdin);
     tovi::CommandLine options;
     const int exitCode = tovi::parseCommandLine(argc, argv, "tovic", false, printUsage, options);
     if (exitCode >= 0) return exitCode;
     std::string why;
     if (!tovi::displayAvailable(why)) {
         std::fprintf(stderr, "tovic: %s: the client needs a desktop\n", why.c_str());
+        return 2;
+    }
+    // Loaded before any thread exists.
+    tovi::CLoadableModule module;
+    tovi::ClientWindowEntry runWindow = nullptr;
+    const std::string path =
+        tovi::CLoadableModule::programDirectory() + "/" + tovi::CLIENT_WINDOW_MODULE_FILE;
+    if (module.load(path, why))
+        runWindow = reinterpret_cast<tovi::ClientWindowEntry>(
+            module.find(tovi::CLIENT_WINDOW_ENTRY_NAME, why));
+    if (runWindow == nullptr) {
+        std::fprintf(stderr, "tovic: the client window cannot be loaded (%s)\n", why.c_str());
         return 2;
     }
 
@@ -62,29 +65,5 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "tovic: %s\n", error.c_str());
         return 1;
     }
-
-    QApplication application(argc, argv);
-    QApplication::setQuitOnLastWindowClosed(false);
-    tovi::CQtMessageBoxes boxes(QStringLiteral("トヴィカ"));
-    tovi::setMessageBoxes(&boxes);
-
-    tovi::CClientApp app(dir);
-    if (::pipe2(g_signalPipe, O_CLOEXEC | O_NONBLOCK) == 0) {
-        struct sigaction action {};
-        action.sa_handler = onStopSignal;
-        sigemptyset(&action.sa_mask);
-        action.sa_flags = SA_RESTART;
-        sigaction(SIGTERM, &action, nullptr);
-        sigaction(SIGINT, &action, nullptr);
-    }
-    QSocketNotifier notifier(g_signalPipe[0], QSocketNotifier::Read);
-    QObject::connect(&notifier, &QSocketNotifier::activated, &app, [&] {
-        char sink[16];
-        while (::read(g_signalPipe[0], sink, sizeof sink) > 0) {
-        }
-        app.requestStop();
-    });
-    const int code = app.run();
-    tovi::setMessageBoxes(nullptr);
-    return code;
+    return runWindow(dir.c_str(), argc, argv);
 }

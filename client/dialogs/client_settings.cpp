@@ -37,6 +37,7 @@ int CClientSettings::load(const std::string& fileName) {
     m_readBeep = m_ini.getInt(USER, "READBEEP", 0);
     m_winUp = m_ini.getInt(USER, "WINUP", 0);
     m_readWinUp = m_ini.getInt(USER, "READWINUP", 0);
+    m_notify = m_ini.getInt(USER, "NOTIFY", 1);
     return 1;
 }
 
@@ -82,6 +83,10 @@ int CClientSettings::setUserOptions(const std::string& dir, int beep, int winUp,
     if (writeInt(USER, "READWINUP", readWinUp, m_readWinUp) < 0) return -1;
     if (writeText(USER, "DIR", dir, DIR_WIDTH, m_dir) < 0) return -1;
     return 0;
+}
+
+int CClientSettings::setNotify(int notify) {
+    return writeInt(USER, "NOTIFY", notify, m_notify) < 0 ? -1 : 0;
 }
 
 int CClientSettings::setPort(int port) {

@@ -6,7 +6,7 @@
 //
 //   [SERVER]  PORT (int, 0 or missing: 6998 written back)  ADDRESS (23 bytes)
 //   [USER]    NAME (20)  GROUP (20)  DIR (255, ends with '/')  WINUP BEEP READWINUP READBEEP
-//             (int 0/1)  SAVE_DIR (255, no trailing '/')
+//             (int 0/1)  SAVE_DIR (255, no trailing '/')  NOTIFY (int 0/1, missing: 1)
 //
 // Texts are cp932. A text longer than its field, read from the file or handed to a setter, is
 // cut at the field's width on a character boundary. Writing a key keeps every other line of the
@@ -43,6 +43,8 @@ class CClientSettings {
     // when a write failed, DIRECTORY_REFUSED for a directory that cannot hold the mail files
     // (see CMessageFile::directoryFits; nothing is written then).
     int setUserOptions(const std::string& dir, int beep, int winUp, int readBeep, int readWinUp);
+    // NOTIFY (desktop notifications): 0 on success (also when unchanged), -1 when the write failed.
+    int setNotify(int notify);
     // Writes PORT unconditionally: 1, or 0 when the write failed (the field keeps its value).
     int setPort(int port);
     // 1 on success or when unchanged, -1 when the write failed.
@@ -59,6 +61,7 @@ class CClientSettings {
     int readWinUp() const { return m_readWinUp; }
     int readBeep() const { return m_readBeep; }
     const std::string& saveDir() const { return m_saveDir; }
+    int notify() const { return m_notify; }
 
   private:
     // Compare, write, update. 1 written, 0 unchanged, -1 failed (the box has been shown).
@@ -77,6 +80,7 @@ class CClientSettings {
     int m_readWinUp = 0;
     int m_readBeep = 0;
     std::string m_saveDir;
+    int m_notify = 1;
 };
 
 }  // namespace tovi

@@ -1,7 +1,7 @@
-// CUserSettingsDlg: the modal user settings dialog "ユーザー設定": the four announcement check
-// boxes and the mail directory. OK completes the directory with a trailing '/', creates it on
-// request and refuses what cannot be used (CUserSettingsRules); the caller stores the values.
-// Fixed size. GUI thread only.
+// CUserSettingsDlg: the modal user settings dialog "ユーザー設定": the announcement check boxes
+// (sound, window, desktop notification) and the mail directory. OK completes the directory with a
+// trailing '/', creates it on request and refuses what cannot be used (CUserSettingsRules); the
+// caller stores the values. Fixed size. GUI thread only.
 #pragma once
 
 #include <QDialog>
@@ -27,6 +27,9 @@ class CUserSettingsDlg : public QDialog {
     int winUp() const { return m_winUp; }
     int readBeep() const { return m_readBeep; }
     int readWinUp() const { return m_readWinUp; }
+    // NOTIFY: shown as given before exec() (on when never set), the choice after Accepted.
+    void setNotify(int notify);
+    int notify() const { return m_notify; }
 
     void accept() override;
 
@@ -36,10 +39,12 @@ class CUserSettingsDlg : public QDialog {
     std::string m_dir;
     int m_readBeep;
     int m_readWinUp;
+    int m_notify = 1;
     QCheckBox* m_beepBox;
     QCheckBox* m_winUpBox;
     QCheckBox* m_readBeepBox;
     QCheckBox* m_readWinUpBox;
+    QCheckBox* m_notifyBox;
     CCp932LineEdit* m_dirEdit;
 };
 

@@ -1,13 +1,15 @@
 #include "ui/qt/tray_icon.h"
 
 #include <QFont>
+#include <QFontMetrics>
 #include <QPainter>
 #include <QPixmap>
+#include <algorithm>
 
 namespace tovi {
 
 CTrayIcon::CTrayIcon(const QIcon& icon, const QString& toolTip, QObject* parent)
-    : QObject(parent), m_tray(icon), m_toolTip(toolTip) {
+    : QObject(parent), m_tray(icon), m_icon(icon), m_toolTip(toolTip) {
     m_tray.setToolTip(toolTip);
     connect(&m_tray, &QSystemTrayIcon::activated, this, &CTrayIcon::handleActivation);
 }
@@ -36,6 +38,45 @@ QIcon CTrayIcon::paintIcon(const QColor& colour, const QString& mark) {
         icon.addPixmap(pixmap);
     }
     return icon;
+}
+
+QIcon CTrayIcon::withBadge(const QIcon& icon, const QString& text) {
+    if (text.isEmpty()) return icon;
+    QIcon badged;
+    for (int size : {16, 22, 24, 32, 48, 64}) {
+        QPixmap pixmap = icon.pixmap(size, size);
+        QPainter painter(&pixmap);
+        painter.setRenderHint(QPainter::Antialiasing);
+        QFont font;
+        font.setBold(true);
+        // Two digits fill most of the disc; "99+" is squeezed a little more.
+        font.setPixelSize(std::max(7, size * (text.size() > 2 ? 5 : 6) / 16));
+        painter.setFont(font);
+        const QFontMetrics metrics(font);
+        const int height = metrics.height();
+        const int width = std::max(height, metrics.horizontalAdvance(text) + height / 3);
+        const QRect disc(size - width, size - height, width, height);
+        painter.setPen(QPen(Qt::white, size >= 32 ? 1.5 : 1));
+        painter.setBrush(QColor(0xd9, 0x25, 0x25));
+        painter.drawRoundedRect(disc, height / 2.0, height / 2.0);
+        painter.setPen(Qt::white);
+        painter.drawText(disc, Qt::AlignCenter, text);
+        painter.end();
+        badged.addPixmap(pixmap);
+    }
+    return badged;
+}
+
+void CTrayIcon::setBadge(const QString& text) {
+    if (text == m_badge) return;
+    m_badge = text;
+    m_tray.setIcon(withBadge(m_icon, text));
+}
+
+void CTrayIcon::setToolTip(const QString& toolTip) {
+    if (toolTip == m_toolTip) return;
+    m_toolTip = toolTip;
+    m_tray.setToolTip(toolTip);
 }
 
 void CTrayIcon::show() {

@@ -33,6 +33,14 @@ class CTrayIcon : public QObject {
     bool isVisible() const { return m_visible; }
 
     const QString& toolTip() const { return m_toolTip; }
+    void setToolTip(const QString& toolTip);
+
+    // Draws text (a count such as "3" or "99+") in a red disc on the icon's lower right corner;
+    // an empty text gives the plain icon back.
+    void setBadge(const QString& text);
+    const QString& badge() const { return m_badge; }
+    // The icon with a badge, as setBadge draws it.
+    static QIcon withBadge(const QIcon& icon, const QString& text);
     // The tray's own object, for callers that want to watch it (tests, menus).
     QSystemTrayIcon& systemTrayIcon() { return m_tray; }
 
@@ -47,7 +55,9 @@ class CTrayIcon : public QObject {
 
   private:
     QSystemTrayIcon m_tray;
+    QIcon m_icon;
     QString m_toolTip;
+    QString m_badge;
     bool m_visible = false;
 };
 

@@ -1,7 +1,9 @@
 // tovic_screenshots: the screenshots of the client for the documentation, taken by
 // scripts/screenshots.sh under Xvfb with a tray (run by hand, built only on demand). It starts the
-// real server and two clients, exchanges mail and saves the main window, the dialogs and the tray
-// icon as $SCREENSHOT_DIR/client-*.png. It drives the windows with the client tests' helpers.
+// real server and two clients, exchanges mail and saves the main window, the dialogs, the find
+// bar, the tray icon (plain and with the unread count) and a desktop notification (shown by the
+// notification daemon the script runs on its own session bus) as $SCREENSHOT_DIR/client-*.png. It
+// drives the windows with the client tests' helpers.
 #include <gtest/gtest.h>
 
 #include <QListWidget>
@@ -16,6 +18,8 @@
 #include "client/dialogs/user_settings_dlg.h"
 #include "client/dialogs/wait_dlg.h"
 #include "qt_support.h"
+#include "ui/qt/dbus_desktop_notifier.h"
+#include "ui/qt/program_icon.h"
 #include "ui/qt/tray_icon.h"
 #include "ui/scripted_message_boxes.h"
 
@@ -42,6 +46,10 @@ void saveDialog(QDialog& dialog, const char* name) {
 
 TEST(Screenshots, ClientWindowsAndDialogs) {
     CScriptedMessageBoxes boxes;
+    qtApp();
+    CDbusDesktopNotifier notifier(QStringLiteral("トヴィカ"), QStringLiteral("tovic"),
+                                  CProgramIcon::icon());
+    setDesktopNotifier(&notifier);
     TempDir serverDir, a, b;
     const int port = freePort();
     ASSERT_TRUE(replaceFileAtomically(serverDir.file("Tovis.ini"),
@@ -119,6 +127,12 @@ TEST(Screenshots, ClientWindowsAndDialogs) {
     save(alice.window.get(), "main-sent");
     alice.window->boxSelector()->setCurrentIndex(INBOX);
 
+    // The find bar: a word of an old mail's body leaves only that mail.
+    alice.window->openFindBar();
+    alice.window->findField()->setText(QStringLiteral("ご確認"));
+    save(alice.window.get(), "find");
+    alice.window->closeFindBar();
+
     // The server goes away: Bob's client waits for it while it reconnects.
     {
         bool waited = false;
@@ -140,14 +154,30 @@ TEST(Screenshots, ClientWindowsAndDialogs) {
 
     // Alice hides in the tray: the icon at the right end of the tray.
     ASSERT_TRUE(CTrayIcon::isAvailable());
-    alice.window->toTray();
-    bob.window->toTray();
-    pumpFor(1500);
     const QRect screen = QGuiApplication::primaryScreen()->geometry();
-    QPixmap tray = QGuiApplication::primaryScreen()->grabWindow(0, screen.width() - 120,
-                                                                screen.height() - 24, 120, 24);
-    EXPECT_TRUE(tray.scaled(480, 96, Qt::KeepAspectRatio, Qt::SmoothTransformation)
-                    .save(QString::fromStdString(shotDir() + "/client-tray.png")));
+    auto saveTray = [&](const char* name) {
+        pumpFor(1500);
+        QPixmap tray = QGuiApplication::primaryScreen()->grabWindow(0, screen.width() - 120,
+                                                                    screen.height() - 24, 120, 24);
+        EXPECT_TRUE(tray.scaled(480, 96, Qt::KeepAspectRatio, Qt::SmoothTransformation)
+                        .save(QString::fromStdString(shotDir() + "/client-" + name + ".png")));
+    };
+    bob.window->toTray();
+    saveTray("tray");
+
+    // Mail for Bob while his window is in the tray: the count on his icon and a notification.
+    const int before = bob.rows(INBOX);
+    write(alice, "ユーザーを指定して送信", QStringLiteral("bob"), QStringLiteral("至急：電話ください"),
+          QStringLiteral("お客様から連絡がありました。"), false);
+    alice.window->toTray();
+    ASSERT_TRUE(pump([&] { return bob.rows(INBOX) == before + 1; }, 15000));
+    saveTray("tray-count");
+    EXPECT_TRUE(pump([&] { return notifier.openCount() > 0; }, 5000));
+    pumpFor(500);
+    QPixmap note = QGuiApplication::primaryScreen()->grabWindow(0, screen.width() - 360, 0, 360,
+                                                                 160);
+    EXPECT_TRUE(note.save(QString::fromStdString(shotDir() + "/client-notification.png")));
+    setDesktopNotifier(nullptr);
 }
 
 }  // namespace

@@ -1,0 +1,2 @@
+set(TEST_DEPS tovi_client_cli tovi_client_app_core tovi_client_connection tovi_protocol tovi_ui
+  tovi_platform)
