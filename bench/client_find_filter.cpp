@@ -1,9 +1,9 @@
 // The find bar's answer time: 1 500 mails of 20 000 bytes each (mixed Japanese and ASCII, one
-// word only in the oldest mail's body) in a mail directory, listed as the inbox lists them. The
-// first search of a shown box reads every mail's text once (CMailFilter::prepare), cold (the
-// files' pages dropped from the cache first) and warm; then every key press of a query typed
-// character by character searches memory (CMailFilter::match). Target: each key press answered
-// within 50 ms, the first one included (prepare + match).
+// word only in the oldest mail's body) in a mail directory, listed as the inbox lists them. After
+// each load the window reads every mail's text once, 20 mails per step between events
+// (CMailFilter::prepare): the whole time, cold (the files' pages dropped from the cache first) and
+// warm, and the longest step. Then every key press of three queries typed character by character
+// searches memory (CMailFilter::match). Target: each key press, and each step, within 50 ms.
 //
 //   client_find_filter [--mails N]
 #include <fcntl.h>
@@ -64,21 +64,28 @@ int main(int argc, char** argv) {
     std::printf("%zu mails of 20000 bytes listed\n", rows.size());
 
     std::vector<JsonField> json{jsonInteger("mails", static_cast<long long>(rows.size()))};
-    double firstMs[2] = {0, 0};
+    // After each load the window reads the texts in steps of 20 mails between events: the whole
+    // time that takes, and the longest step (how long the window may be slow to answer then).
     const char* const phase[2] = {"cold", "warm"};
     CMailFilter filter;
     for (int warm = 0; warm < 2; ++warm) {
         if (!warm)
             for (const MailRow& row : rows) dropFromCache(fsDir + row.fileName);
         CMailFilter fresh;
+        double worstStep = 0;
         const int64_t start = benchMicros();
-        fresh.prepare(fsDir, rows);
-        const std::vector<size_t> found = fresh.match(rows, "セ");
-        firstMs[warm] = (benchMicros() - start) / 1000.0;
-        printFigure(std::string("first key press, ") + phase[warm] + " cache (read + search)",
-                    firstMs[warm], "ms", "50 ms", firstMs[warm] <= 50 ? 1 : 0);
-        json.push_back(jsonNumber(std::string("first_key_") + phase[warm] + "_ms", firstMs[warm]));
-        (void)found;
+        for (bool complete = false; !complete;) {
+            const int64_t stepStart = benchMicros();
+            complete = fresh.prepare(fsDir, rows, 20);
+            worstStep = std::max(worstStep, (benchMicros() - stepStart) / 1000.0);
+        }
+        const double totalMs = (benchMicros() - start) / 1000.0;
+        printFigure(std::string("texts read after a load, ") + phase[warm] + " cache", totalMs,
+                    "ms");
+        printFigure(std::string("  longest step of 20 mails, ") + phase[warm], worstStep, "ms",
+                    "50 ms", worstStep <= 50 ? 1 : 0);
+        json.push_back(jsonNumber(std::string("read_") + phase[warm] + "_ms", totalMs));
+        json.push_back(jsonNumber(std::string("step_") + phase[warm] + "_worst_ms", worstStep));
         if (warm) filter = std::move(fresh);
     }
 
@@ -102,8 +109,8 @@ int main(int argc, char** argv) {
     }
     const double worst = *std::max_element(keyMs.begin(), keyMs.end());
     const double p50 = percentile(keyMs, 50);
-    printFigure("later key presses, median", p50, "ms");
-    printFigure("later key presses, worst", worst, "ms", "50 ms", worst <= 50 ? 1 : 0);
+    printFigure("key press, median", p50, "ms");
+    printFigure("key press, worst", worst, "ms", "50 ms", worst <= 50 ? 1 : 0);
     json.push_back(jsonNumber("key_p50_ms", p50));
     json.push_back(jsonNumber("key_worst_ms", worst));
     json.push_back(jsonText("bench", BENCH));

@@ -50,6 +50,8 @@ namespace {
 // Layout in dialog units (x, y, width, height).
 constexpr int CLIENT_WIDTH = 281;
 constexpr int CLIENT_HEIGHT = 211;
+// Mail texts read for the find bar at each step between events.
+constexpr size_t PREPARE_STEP = 20;
 
 struct ColumnTexts {
     const char* inbox;
@@ -78,6 +80,16 @@ CClientMainDlg::CClientMainDlg(CClientApp& app, QWidget* parent)
     buildWindow();
     m_pollTimer.setInterval(CConnectionControl::POLL_TIMER_MS);
     connect(&m_pollTimer, &QTimer::timeout, this, [this] { m_control.onPollTimer(); });
+    // Between events, a few mail texts at a time, so that the find bar's first search only
+    // searches memory and the window stays responsive meanwhile.
+    m_prepareTimer.setInterval(0);
+    connect(&m_prepareTimer, &QTimer::timeout, this, [this] {
+        const std::string fsDir = fsDirectory();
+        bool complete = true;
+        for (int box : {INBOX, SENT_BOX})
+            complete = m_filter[box].prepare(fsDir, m_rows[box], PREPARE_STEP) && complete;
+        if (complete) m_prepareTimer.stop();
+    });
 }
 
 CClientMainDlg::~CClientMainDlg() { finish(); }
@@ -261,6 +273,7 @@ void CClientMainDlg::finish() {
     if (m_finished) return;
     m_finished = true;
     m_pollTimer.stop();
+    m_prepareTimer.stop();
     desktopNotifier().setHandlers(nullptr, nullptr);
     m_control.markClosing();
     m_control.stopWorkers();
@@ -372,6 +385,7 @@ void CClientMainDlg::loadMailbox(int box, bool announce) {
     list->clearSelection();
     list->setCurrentItem(nullptr);
     if (m_findOpen) m_filter[box].prepare(fsDirectory(), rows);
+    if (!m_ended) m_prepareTimer.start();
     applyFilter();
     const bool windowActive = isVisible() && !isMinimized() && isActiveWindow();
     DesktopNote note;
@@ -618,6 +632,7 @@ void CClientMainDlg::endWindow() {
     m_control.markClosing();
     m_ended = true;
     m_pollTimer.stop();
+    m_prepareTimer.stop();
     m_tray->hide();
     done(QDialog::Rejected);
 }

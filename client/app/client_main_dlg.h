@@ -154,6 +154,8 @@ class CClientMainDlg : public QDialog, public CConnectionHost {
     CNotificationPolicy m_notes;
     int m_unread = 0;
     QTimer m_pollTimer;
+    // Reads the mail's texts for the find bar in small steps after each load.
+    QTimer m_prepareTimer;
     QPoint m_savedPosition;
     bool m_inTray = false;
     bool m_ended = false;

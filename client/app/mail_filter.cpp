@@ -2,7 +2,10 @@
 
 #include <string.h>
 
+#include <algorithm>
 #include <unordered_set>
+#include <utility>
+#include <vector>
 
 #include "client/connection/message_file.h"
 #include "client/dialogs/mail_view_text.h"
@@ -71,8 +74,83 @@ void append(std::string& out, char32_t c) {
     }
 }
 
+// Every cp932 character, single-byte or double-byte, as the folded UTF-8 it compares as. Built
+// once (about 11 000 conversions); afterwards folding a mail's text is one look-up a character,
+// which keeps reading 1 500 long mails for the find bar well below a second.
+class CFoldTable {
+  public:
+    static const CFoldTable& instance() {
+        static const CFoldTable table;
+        return table;
+    }
+    // Appends the folded form of the character at text[i] (advancing i).
+    void append(const std::string& text, size_t& i, std::string& out) const {
+        const unsigned char b = static_cast<unsigned char>(text[i]);
+        if (isCp932LeadByte(b) && i + 1 < text.size()) {
+            const Entry& e = m_double[(b << 8) | static_cast<unsigned char>(text[i + 1])];
+            out.append(e.bytes, e.length);
+            i += 2;
+            return;
+        }
+        ++i;
+        // A half-width kana and the voiced or semi-voiced mark after it read as one character.
+        if (i < text.size()) {
+            const unsigned char mark = static_cast<unsigned char>(text[i]);
+            const Entry* joined = mark == 0xDE   ? &m_voiced[b]
+                                  : mark == 0xDF ? &m_semiVoiced[b]
+                                                 : nullptr;
+            if (joined != nullptr && joined->length > 0) {
+                out.append(joined->bytes, joined->length);
+                ++i;
+                return;
+            }
+        }
+        out.append(m_single[b].bytes, m_single[b].length);
+    }
+
+  private:
+    struct Entry {
+        unsigned char length = 0;
+        char bytes[7] = {};
+    };
+    static void set(Entry& e, const std::string& cp932) {
+        const std::string folded = CMailFilter::fold(cp932ToUtf8Lossy(cp932));
+        e.length = static_cast<unsigned char>(std::min(folded.size(), sizeof e.bytes));
+        folded.copy(e.bytes, e.length);
+    }
+    CFoldTable() : m_double(65536) {
+        for (int b = 0; b < 256; ++b) {
+            if (isCp932LeadByte(static_cast<unsigned char>(b))) {
+                for (int t = 0x40; t <= 0xFC; ++t)
+                    set(m_double[(b << 8) | t], std::string{char(b), char(t)});
+                continue;
+            }
+            set(m_single[b], std::string(1, char(b)));
+            if (b >= 0xA6 && b <= 0xDD) {
+                // Only where the two join into one character does the pair get an entry.
+                for (auto [mark, table] :
+                     {std::pair{0xDE, m_voiced}, std::pair{0xDF, m_semiVoiced}}) {
+                    Entry pair;
+                    set(pair, std::string{char(b), char(mark)});
+                    Entry alone;
+                    set(alone, std::string(1, char(b)));
+                    if (pair.length == alone.length) table[b] = pair;
+                }
+            }
+        }
+    }
+    Entry m_single[256];
+    Entry m_voiced[256];
+    Entry m_semiVoiced[256];
+    std::vector<Entry> m_double;
+};
+
 std::string foldCp932(const std::string& cp932) {
-    return CMailFilter::fold(cp932ToUtf8Lossy(cp932));
+    const CFoldTable& table = CFoldTable::instance();
+    std::string out;
+    out.reserve(cp932.size() * 3 / 2);
+    for (size_t i = 0; i < cp932.size();) table.append(cp932, i, out);
+    return out;
 }
 
 }  // namespace
@@ -116,12 +194,19 @@ std::string CMailFilter::searchableText(const MailRow& row, const std::string* t
     return searchable;
 }
 
-void CMailFilter::prepare(const std::string& fsDir, const std::vector<MailRow>& rows) {
+bool CMailFilter::prepare(const std::string& fsDir, const std::vector<MailRow>& rows,
+                          size_t maxReads) {
     std::unordered_set<std::string> present;
     present.reserve(rows.size());
+    bool complete = true;
     for (const MailRow& row : rows) {
         present.insert(row.fileName);
         if (m_texts.count(row.fileName) != 0) continue;
+        if (maxReads == 0) {
+            complete = false;
+            continue;
+        }
+        --maxReads;
         MailHead head;
         std::string text;
         const bool read = CMessageFile::read(fsDir + row.fileName, head, &text);
@@ -130,6 +215,7 @@ void CMailFilter::prepare(const std::string& fsDir, const std::vector<MailRow>& 
     for (auto it = m_texts.begin(); it != m_texts.end();) {
         it = present.count(it->first) == 0 ? m_texts.erase(it) : std::next(it);
     }
+    return complete;
 }
 
 std::vector<size_t> CMailFilter::match(const std::vector<MailRow>& rows,

@@ -4,13 +4,16 @@
 // spaces and katakana alike, and upper and lower case alike. An empty query matches everything.
 //
 // The searchable text of a mail is read from its file once and kept, keyed by its file name
-// (mail files do not change their text), so that every key press after the first only searches
-// memory. prepare() reads what is missing and forgets mail that is gone.
+// (mail files do not change their text), so that a key press only searches memory. prepare()
+// reads what is missing, a few files at a time if asked (the window does it in small steps after
+// each load, so that the texts are there before the find bar opens), and forgets mail that is
+// gone.
 //
 // Texts are cp932 (the query is UTF-8, as a widget gives it); paths the file system's bytes.
 // Plain C++; user-interface thread.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -26,9 +29,11 @@ class CMailFilter {
     // or semi-voiced mark joined to its kana), and Latin, Greek and Cyrillic capitals made small.
     static std::string fold(const std::string& utf8);
 
-    // Reads the searchable text of every row of fsDir not yet known; forgets names not in rows.
-    // A file that cannot be read is searched by its list columns only.
-    void prepare(const std::string& fsDir, const std::vector<MailRow>& rows);
+    // Reads the searchable text of the rows of fsDir not yet known, at most maxReads files in
+    // this call; forgets names not in rows. True when every row is known. A file that cannot be
+    // read is searched by its list columns only.
+    bool prepare(const std::string& fsDir, const std::vector<MailRow>& rows,
+                 size_t maxReads = SIZE_MAX);
 
     // Indexes into rows of the rows that match query (UTF-8). Rows not prepared are matched by
     // their list columns only.

@@ -7,6 +7,7 @@
 #include "client/connection/message_file.h"
 #include "platform/clock.h"
 #include "platform/cp932.h"
+#include "platform/file.h"
 #include "protocol/packets.h"
 
 namespace tovi {
@@ -60,15 +61,21 @@ SendResult CCommandLineSender::run(int32_t sendType, const std::string& destUser
 
     SendResult result = logIn();
     if (result == SEND_OK) result = checkRecipients(sendType, destGroup);
-    int32_t sendTime = 0;
-    if (result == SEND_OK) {
-        sendTime = CMailSender::takeSendTime(fsDir);
-        result = sendMail(sendType, destUser, destGroup, text, sendTime);
+    // With --save the sent-mail file comes first, as in the window: its name fixes the send time
+    // that the notice token carries. A mail the server refused leaves no file behind; one whose
+    // answer never came keeps it (the server may have taken it).
+    int32_t sendTime = nowSeconds();
+    bool saved = false;
+    if (result == SEND_OK && save) {
+        saved =
+            CMailSender::placeSentMail(fsDir, m_identity.name, sendType, destUser, text, sendTime);
+        if (!saved)
+            result = fail(SEND_FAILED, "the sent-mail file could not be written in " + fsDir +
+                                           "; nothing was sent");
     }
-    if (result == SEND_OK && save &&
-        !CMailSender::writeSentMail(fsDir, m_identity.name, sendType, sendTime, destUser, text))
-        result =
-            fail(SEND_FAILED, "the mail was sent, but its sent-mail file could not be written");
+    if (result == SEND_OK) result = sendMail(sendType, destUser, destGroup, text, sendTime);
+    if (saved && result != SEND_OK && result != SEND_UNREACHABLE)
+        removeFile(fsDir + CMessageFile::sentName(sendTime));
     // Whatever happened, what the server handed over so far (and until it closes) is kept.
     drain();
     if (!finishReceiver() && (result == SEND_OK || result == SEND_UNREACHABLE))

@@ -177,7 +177,7 @@ TEST_F(SendCommand, EveryRefusalHasItsStatusAndOneLine) {
         int status;
         const char* line;
     } cases[] = {
-        {as("bob", "dev", {"--to", "nobody", "--title", "t"}), "x", 9,
+        {as("bob", "dev", {"--to", "nobody", "--title", "t", "--save"}), "x", 9,
          "tovic: the user nobody does not exist\n"},
         {as("bob", "dev", {"--group", "none", "--title", "t"}), "x", 9,
          "tovic: the group none has no members\n"},
@@ -213,6 +213,8 @@ TEST_F(SendCommand, EveryRefusalHasItsStatusAndOneLine) {
             EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
         }
     }
+    // The refused mail's sent-mail file (--save) was taken back.
+    EXPECT_EQ(mails(mailDir("bob"), "_TovicS*"), std::vector<std::string>{});
     const ProgramRun help = tovic({"--send", "--help"}, "", dir);
     EXPECT_EQ(help.status, 0);
     for (int status = 0; status <= 12; ++status)

@@ -49,8 +49,9 @@ QIcon CTrayIcon::withBadge(const QIcon& icon, const QString& text) {
         painter.setRenderHint(QPainter::Antialiasing);
         QFont font;
         font.setBold(true);
-        // Two digits fill most of the disc; "99+" is squeezed a little more.
-        font.setPixelSize(std::max(7, size * (text.size() > 2 ? 5 : 6) / 16));
+        // Large enough to read in a 22-pixel tray: the disc takes the lower right half of the
+        // icon ("99+" a little more of its width).
+        font.setPixelSize(std::max(8, size * (text.size() > 2 ? 7 : 9) / 16));
         painter.setFont(font);
         const QFontMetrics metrics(font);
         const int height = metrics.height();
