@@ -1,8 +1,9 @@
 // Desktop notifications end to end: the D-Bus notifier against a real notification daemon
 // (dunst) on a private session bus and a private display (Xvfb). Without a service on the bus
 // nothing fails and nothing is shown; with one, a note is displayed, a burst replaces it in
-// place, and a click on its default action reaches the handler that shows the window. Skipped
-// when dunst, dbus-daemon or Xvfb is missing or does not start.
+// place, and a click on its default action reaches its handler; then a client window hidden
+// away announces a new mail through the daemon, and the click on it brings the window back.
+// Skipped when dunst, dbus-daemon or Xvfb is missing or does not start.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -11,10 +12,15 @@
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
+#include <fstream>
 
+#include "client/connection/message_file.h"
+#include "client_app_support.h"
 #include "qt_support.h"
 #include "ui/qt/dbus_desktop_notifier.h"
 #include "ui/qt/program_icon.h"
+#include "ui/qt/tray_icon.h"
+#include "ui/scripted_message_boxes.h"
 
 namespace tovi::test {
 namespace {
@@ -159,6 +165,27 @@ TEST(DesktopNotifications, ShownByTheDaemonMergedInPlaceAndClickedThrough) {
     EXPECT_EQ(activated, std::vector<DesktopNote::Kind>{DesktopNote::NEW_MAIL});
     EXPECT_EQ(session.spawnWait({"dunstctl", "close-all"}), 0);
     EXPECT_TRUE(pump([&] { return closed == 1 && notifier.openCount() == 0; }, 5000));
+
+    // The whole way: a window put away (minimised here, where no tray exists), a mail arriving,
+    // its notification shown by the daemon, the click on it bringing the window back.
+    CScriptedMessageBoxes boxes;
+    setDesktopNotifier(&notifier);
+    {
+        ScriptedServer server{acceptingServer};
+        TempDir dir;
+        ClientWindow client{dir.path, server.port(), "alice", "sales"};
+        client.window->toTray();
+        ASSERT_TRUE(client.window->isMinimized());
+        std::ofstream(client.mailDir + "_TovicR17000000010", std::ios::binary)
+            << mailBytes("alice", 1700000000, 0, "bob", 7, cp932("[Subject]:_[試験]_本文"));
+        ASSERT_TRUE(CMessageFile::raiseFlag(client.mailDir, CMessageFile::RECEIVED_FLAG));
+        ASSERT_TRUE(pump([&] { return notifier.openCount() == 1; }, 5000));
+        EXPECT_EQ(session.dunstctl({"count", "displayed"}), "1");
+        EXPECT_EQ(session.spawnWait({"dunstctl", "action", "0"}), 0);
+        EXPECT_TRUE(pump([&] { return !client.window->isMinimized(); }, 5000));
+        EXPECT_EQ(client.window->trayIcon()->badge(), QStringLiteral("1"));
+    }
+    setDesktopNotifier(nullptr);
 }
 
 }  // namespace
