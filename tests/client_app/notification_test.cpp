@@ -141,6 +141,22 @@ TEST(DesktopNotifications, ShownByTheDaemonMergedInPlaceAndClickedThrough) {
     note.body = cp932("bob\n試験 <&>");
     note.count = 1;
 
+    // No bus in the environment: nothing is connected (no bus is started for the program), and a
+    // note goes nowhere.
+    {
+        const std::string address = qEnvironmentVariable("DBUS_SESSION_BUS_ADDRESS").toStdString();
+        const std::string runtime = qEnvironmentVariable("XDG_RUNTIME_DIR").toStdString();
+        ::unsetenv("DBUS_SESSION_BUS_ADDRESS");
+        ::setenv("XDG_RUNTIME_DIR", session.display.c_str(), 1);  // no "bus" there
+        CDbusDesktopNotifier busless(QStringLiteral("トヴィカ"), QStringLiteral("tovic"),
+                                     CProgramIcon::icon());
+        busless.notify(note);
+        EXPECT_FALSE(CDbusDesktopNotifier::sessionBusIfAny().isConnected());
+        if (!address.empty()) ::setenv("DBUS_SESSION_BUS_ADDRESS", address.c_str(), 1);
+        if (!runtime.empty()) ::setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
+        if (runtime.empty()) ::unsetenv("XDG_RUNTIME_DIR");
+    }
+
     // No service on the bus yet: the call fails quietly and nothing waits for it.
     notifier.notify(note);
     pumpFor(300);

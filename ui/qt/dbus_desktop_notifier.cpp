@@ -5,6 +5,7 @@
 #include <QDBusMetaType>
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
+#include <QFileInfo>
 #include <QImage>
 #include <QVariantMap>
 
@@ -59,6 +60,14 @@ CDbusDesktopNotifier::CDbusDesktopNotifier(const QString& appName, const QString
                   SLOT(onActionInvoked(uint, QString)));
     m_bus.connect(SERVICE, PATH, INTERFACE, "NotificationClosed", this,
                   SLOT(onNotificationClosed(uint, uint)));
+}
+
+QDBusConnection CDbusDesktopNotifier::sessionBusIfAny() {
+    const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR");
+    if (qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS") &&
+        (runtime.isEmpty() || !QFileInfo::exists(QString::fromLocal8Bit(runtime) + "/bus")))
+        return QDBusConnection(QStringLiteral("tovi-no-session-bus"));
+    return QDBusConnection::sessionBus();
 }
 
 void CDbusDesktopNotifier::notify(const DesktopNote& note) {

@@ -27,10 +27,14 @@ class CDbusDesktopNotifier : public QObject, public CDesktopNotifier {
     static constexpr int CALL_TIMEOUT_MS = 2000;
 
     // appName: shown by the service; desktopEntry: the desktop file's name without ".desktop".
-    // bus: the session bus of the environment (DBUS_SESSION_BUS_ADDRESS) unless given.
+    // bus: the session bus of the environment (sessionBusIfAny()) unless given.
     CDbusDesktopNotifier(const QString& appName, const QString& desktopEntry, const QIcon& icon,
-                         const QDBusConnection& bus = QDBusConnection::sessionBus(),
-                         QObject* parent = nullptr);
+                         const QDBusConnection& bus = sessionBusIfAny(), QObject* parent = nullptr);
+
+    // The session bus named by DBUS_SESSION_BUS_ADDRESS, or the one at $XDG_RUNTIME_DIR/bus; a
+    // connection that is not connected when there is neither, so that no bus is started on the
+    // desktop's behalf (dbus-launch) and nothing waits for one.
+    static QDBusConnection sessionBusIfAny();
 
     void notify(const DesktopNote& note) override;
 
