@@ -97,11 +97,14 @@ int CTovisCtl::fail(int code, const std::string& line) {
 std::string CTovisCtl::socketPath(const std::string& configDir, bool given) const {
     const std::string dir = configDirectory(configDir);
     const std::string own = (dir.empty() || dir.back() == '/' ? dir : dir + "/") + "tovis.ctl";
-    if (given || fileExists(own)) return own;
-    CUnixSocket probe;
+    if (given) return own;
+    // The default directory's socket wins whenever a server answers there (or the caller may
+    // not open it: that is said as such); only where nothing listens is the service's tried.
+    // A socket is not a regular file, so the probe is a connect, not a look at the file.
     std::string ignored;
-    if (fileExists(SERVICE_SOCKET) && probe.connect(SERVICE_SOCKET, ignored) == CUnixSocket::DONE)
-        return SERVICE_SOCKET;
+    if (CUnixSocket().connect(own, ignored) != CUnixSocket::MISSING) return own;
+    if (CUnixSocket().connect(m_serviceSocket, ignored) == CUnixSocket::DONE)
+        return m_serviceSocket;
     return own;
 }
 

@@ -11,6 +11,7 @@
 
 #include <cstdio>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace tovi {
@@ -28,7 +29,9 @@ class CTovisCtl {
     // The service's socket, tried when the default directory has none.
     static constexpr const char* SERVICE_SOCKET = "/var/lib/tovis/tovis.ctl";
 
-    CTovisCtl(FILE* out, FILE* err) : m_out(out), m_err(err) {}
+    // serviceSocket: where the service's socket is looked for (tests point it elsewhere).
+    CTovisCtl(FILE* out, FILE* err, std::string serviceSocket = SERVICE_SOCKET)
+        : m_out(out), m_err(err), m_serviceSocket(std::move(serviceSocket)) {}
     int run(const std::vector<std::string>& args);
     static void printUsage(FILE* out);
 
@@ -45,6 +48,7 @@ class CTovisCtl {
 
     FILE* m_out;
     FILE* m_err;
+    std::string m_serviceSocket;
 };
 
 }  // namespace tovi

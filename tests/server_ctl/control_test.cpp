@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <thread>
@@ -313,6 +314,26 @@ TEST_F(Control, TheSocketIsTheOwnersAndTellsWhetherAServerRuns) {
     }
     TempDir none;
     EXPECT_EQ(tovisctl(none.path, {"status"}).code, CTovisCtl::EXIT_NO_SERVER);
+    // Without --config-dir and nothing listening in the default directory, the service's socket
+    // (here the running server's) is used; with --config-dir it never is.
+    {
+        const char* saved = std::getenv("TOVI_CONFIG_DIR");
+        const std::string before = saved ? saved : "";
+        ::setenv("TOVI_CONFIG_DIR", none.path.c_str(), 1);
+        FILE* null = std::fopen("/dev/null", "w");
+        EXPECT_EQ(CTovisCtl(null, null, dir.file("tovis.ctl")).run({"status"}),
+                  CTovisCtl::EXIT_DONE);
+        EXPECT_EQ(
+            CTovisCtl(null, null, dir.file("tovis.ctl")).run({"--config-dir", none.path, "status"}),
+            CTovisCtl::EXIT_NO_SERVER);
+        EXPECT_EQ(CTovisCtl(null, null, none.file("absent.ctl")).run({"status"}),
+                  CTovisCtl::EXIT_NO_SERVER);
+        std::fclose(null);
+        if (saved)
+            ::setenv("TOVI_CONFIG_DIR", before.c_str(), 1);
+        else
+            ::unsetenv("TOVI_CONFIG_DIR");
+    }
     // A socket this user may not open: another user tries (root, who may open any, becomes
     // nobody in a child for this).
     const auto asOtherUser = [&]() -> int {
