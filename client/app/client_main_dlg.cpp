@@ -286,7 +286,7 @@ void CClientMainDlg::finish() {
         const std::string dir =
             (m_app.configDir().empty() ? std::string(".") : m_app.configDir()) + "/unsaved/";
         const size_t kept = m_control.unsavedCount();
-        const size_t written = m_control.writeUnsaved(dir);
+        const size_t written = m_control.writeUnsaved(dir, true);
         std::fprintf(stderr,
                      "tovic: %zu received mail(s) could not be stored in the mail "
                      "directory; %zu written to %s\n",

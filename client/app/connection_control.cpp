@@ -86,8 +86,8 @@ bool CConnectionControl::loggedIn() const {
 
 size_t CConnectionControl::unsavedCount() const { return m_unsaved->count(); }
 
-size_t CConnectionControl::writeUnsaved(const std::string& fsDir) {
-    return m_unsaved->writeAll(fsDir, m_settings.name().c_str());
+size_t CConnectionControl::writeUnsaved(const std::string& fsDir, bool create) {
+    return m_unsaved->writeAll(fsDir, m_settings.name().c_str(), create);
 }
 
 bool CConnectionControl::startSendWorker() {

@@ -150,9 +150,9 @@ class CConnectionControl {
     // Deliveries received but not stored yet (the mail directory is missing or full); they are
     // kept across receive workers and stored first by the next one.
     size_t unsavedCount() const;
-    // After the workers' stop: writes the mail still kept as received-mail files into fsDir;
-    // returns how many were written.
-    size_t writeUnsaved(const std::string& fsDir);
+    // After the workers' stop: writes the mail still kept as received-mail files into fsDir
+    // (made first when create is set); returns how many were written.
+    size_t writeUnsaved(const std::string& fsDir, bool create = false);
 
   private:
     // A worker with its start block and the texts the block points at (defined in the .cpp).

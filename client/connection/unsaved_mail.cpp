@@ -51,9 +51,9 @@ bool KeptMail::fromDelivery(const char* body, size_t length, KeptMail& mail, int
     return true;
 }
 
-size_t CUnsavedMail::writeAll(const std::string& fsDir, const char* owner) {
+size_t CUnsavedMail::writeAll(const std::string& fsDir, const char* owner, bool create) {
     if (count() == 0) return 0;
-    if (!isDirectory(fsDir) && !makeDirectories(fsDir)) return 0;
+    if (!isDirectory(fsDir) && !(create && makeDirectories(fsDir))) return 0;
     // At the end of the program there may be hundreds: each file is written and placed without a
     // flush of its own, and the file system is flushed once for all of them.
     size_t written = 0;

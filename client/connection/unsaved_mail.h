@@ -41,10 +41,10 @@ class CUnsavedMail {
     bool storeInOrder(const std::function<bool(const KeptMail&)>& store);
     size_t count() const { return m_count.load(); }
 
-    // Writes every kept mail as a received-mail file of owner into fsDir (created when missing),
-    // flushing the file system once at the end, and forgets those written; returns how many were
-    // written.
-    size_t writeAll(const std::string& fsDir, const char* owner);
+    // Writes every kept mail as a received-mail file of owner into fsDir (made first when create
+    // is set and it is missing), flushing the file system once at the end, and forgets those
+    // written; returns how many were written.
+    size_t writeAll(const std::string& fsDir, const char* owner, bool create = false);
 
   private:
     std::mutex m_storeLock;

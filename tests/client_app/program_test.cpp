@@ -34,8 +34,15 @@ TEST(Program, CommandLineAndNoDisplay) {
     EXPECT_EQ(run({"--config-dir", dir.path + "cfg"}, err, absent), 2);
 }
 
-TEST(Program, StopSignalsEndTheRunningClientInOrder) {
-    ScriptedServer server(acceptingServer);
+// A stop signal ends the client as its exit does; mail its directory could not take (here the
+// directory is missing) is written into unsaved/ of the configuration directory, and stderr says
+// so.
+TEST(Program, StopSignalsEndTheRunningClientInOrderKeepingMailItCouldNotStore) {
+    ScriptedServer server([](const std::string& f) {
+        if (getInt32(f.data()) != PKT_LOGIN) return std::string();
+        return result(PKT_LOGIN_RESULT, 0) +
+               delivery(1700000000, MAIL_MESSAGE, "bob", 1, "[Subject]:_[kept]_");
+    });
     for (int sig : {SIGTERM, SIGINT}) {
         SCOPED_TRACE(sig);
         TempDir dir;
@@ -43,15 +50,19 @@ TEST(Program, StopSignalsEndTheRunningClientInOrder) {
             dir.file("Tovic.ini"), "[SERVER]\nPORT=" + std::to_string(server.port()) +
                                        "\nADDRESS=127.0.0.1\n[USER]\nNAME=alice\nGROUP=sales\n"
                                        "DIR=" +
-                                       dir.path + "\n"));
+                                       dir.path + "missing/\n"));
         const size_t framesBefore = server.types().size();
         ChildProgram tovic;
         ASSERT_TRUE(tovic.start("tovic", {"--config-dir", dir.path}, dir.file("err"),
                                 {"QT_QPA_PLATFORM=offscreen", "XDG_RUNTIME_DIR=" + dir.path}));
         // Logged in (the log-in frame was answered); then the signal.
         ASSERT_TRUE(eventually([&] { return server.types().size() > framesBefore; }, 20000));
-        sleepMs(300);
+        sleepMs(500);
         EXPECT_EQ(tovic.stop(sig, 15000), 0) << contents(dir.file("err"));
+        const std::vector<std::string> kept = findFiles(dir.path + "unsaved/", "_TovicR1*");
+        ASSERT_EQ(kept.size(), 1u) << contents(dir.file("err"));
+        EXPECT_EQ(contents(dir.path + "unsaved/" + kept[0]).substr(56), "[Subject]:_[kept]_");
+        EXPECT_NE(contents(dir.file("err")).find("unsaved/"), std::string::npos);
     }
 }
 
