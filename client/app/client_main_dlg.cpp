@@ -546,41 +546,39 @@ void CClientMainDlg::onTrayNotify() {
 void CClientMainDlg::changeUserOptions() {
     const std::string oldDir = fsDirectory();
     if (!m_app.runUserSettingsDialog()) return;
-    // No tick (and so no receive worker) runs until the move has ended; the window keeps
-    // painting behind the progress dialog.
+    // No tick (and so no receive worker) runs until the move has ended.
     m_control.holdTicks(true);
-    CMailMover mover(oldDir, fsDirectory(), m_settings.name());
-    std::thread moving;
-    // The receive worker is stopped first, so that no mail lands in the old directory.
+    // The receive worker is stopped first, so that no mail lands in the old directory; the
+    // window keeps painting meanwhile (it may be in a message box that this thread answers).
     m_control.postToReceiveWorker(20);
-    const int64_t stopUntil = monotonicMs() + 3000;
-    auto receiverStopped = [&] {
-        if (!m_control.receiveWorkerRunning()) return true;
-        if (monotonicMs() < stopUntil) return false;
-        m_control.killWorkers(2);
-        return true;
-    };
+    {
+        QEventLoop wait;
+        QTimer look;
+        const int64_t stopUntil = monotonicMs() + 3000;
+        connect(&look, &QTimer::timeout, &wait, [&] {
+            if (m_control.receiveWorkerRunning() && monotonicMs() < stopUntil) return;
+            wait.quit();
+        });
+        look.start(10);
+        if (m_control.receiveWorkerRunning()) wait.exec(QEventLoop::ExcludeUserInputEvents);
+    }
+    if (m_control.receiveWorkerRunning()) m_control.killWorkers(2);
+
+    // The move on a thread of its own behind the progress dialog.
+    CMailMover mover(oldDir, fsDirectory(), m_settings.name());
+    std::thread moving([&mover] { mover.run(); });
     CMoveProgressDlg progress(this);
     QTimer step;
     step.setInterval(MOVE_STEP_MS);
     connect(&step, &QTimer::timeout, &progress, [&] {
-        if (!moving.joinable()) {
-            if (receiverStopped()) moving = std::thread([&mover] { mover.run(); });
-            return;
-        }
         progress.setProgress(mover.done(), mover.total());
         if (mover.finished()) progress.done(QDialog::Accepted);
     });
     step.start();
-    progress.exec();
+    if (!mover.finished()) progress.exec();
     step.stop();
-    if (moving.joinable()) {
-        mover.requestStop();  // closed early by a stop signal: ends after the file in hand
-        moving.join();
-    } else {
-        while (!receiverStopped()) sleepMs(10);
-        mover.run();
-    }
+    if (!mover.finished()) mover.requestStop();  // closed by a stop signal: ends after this file
+    moving.join();
     m_control.holdTicks(false);
     if (mover.left() > 0)
         showMessage(toCp932("メールの移動に失敗しました。\n" + std::to_string(mover.left()) +
