@@ -175,7 +175,8 @@ bool CHeldMailStore::carryOver(const char* oldName, const char* newName) {
     if (!m_reader.isOpen() && !m_reader.open(m_path, CFile::READ)) return false;
     std::vector<int64_t> originals, copies;
     // Positions, not references into the index: appending may move the index.
-    const std::vector<uint32_t> positions = m_byName[own->second];
+    const uint32_t ownId = own->second;  // appending may add names: the iterator may not last
+    const std::vector<uint32_t> positions = m_byName[ownId];
     std::vector<char> payload;
     bool ok = true;
     for (uint32_t i : positions) {
@@ -192,7 +193,32 @@ bool CHeldMailStore::carryOver(const char* oldName, const char* newName) {
     }
     // The copies are on disk before the originals go.
     ok = finishHolding() && ok;
-    if (ok) return noteGone(originals);
+    // Records on their way keep their place and number and take the new name where they are:
+    // should their delivery not be written (the user leaves first), they are the new name's.
+    std::vector<uint32_t> onTheirWay;
+    for (uint32_t i : positions)
+        if (m_index[i].state() == IN_FLIGHT) onTheirWay.push_back(i);
+    if (ok && !onTheirWay.empty()) {
+        ok = renameInPlace(onTheirWay, newName);
+        if (!ok) renameInPlace(onTheirWay, oldName);  // what was written goes back
+    }
+    if (ok) {
+        if (!onTheirWay.empty()) {
+            const uint32_t to = nameId(newName);
+            std::vector<uint32_t>& left = m_byName[ownId];
+            left.erase(
+                std::remove_if(left.begin(), left.end(),
+                               [this](uint32_t i) { return m_index[i].state() == IN_FLIGHT; }),
+                left.end());
+            // Positions follow the numbers: the records keep their order among the new name's.
+            std::vector<uint32_t>& joined = m_byName[to];
+            const size_t had = joined.size();
+            joined.insert(joined.end(), onTheirWay.begin(), onTheirWay.end());
+            std::inplace_merge(joined.begin(), joined.begin() + static_cast<std::ptrdiff_t>(had),
+                               joined.end());
+        }
+        return noteGone(originals);
+    }
     // Otherwise the copies, the last records of the file, are cut off as if never written.
     if (!copies.empty()) {
         const int64_t from = find(copies.front())->offset();
@@ -211,6 +237,20 @@ bool CHeldMailStore::carryOver(const char* oldName, const char* newName) {
     }
     return false;
 }
+bool CHeldMailStore::renameInPlace(const std::vector<uint32_t>& positions, const char* name) {
+    char field[NAME_FIELD_SIZE] = {};
+    std::memcpy(field, name, strnlen(name, NAME_FIELD_SIZE));
+    CFile f;
+    bool ok = f.open(m_path, CFile::READ_WRITE);
+    for (size_t k = 0; ok && k < positions.size(); ++k)
+        ok = f.seek(m_index[positions[k]].offset()) && f.write(field, NAME_FIELD_SIZE);
+    ok = ok && f.sync();
+    ok = f.close() && ok;
+    // A rewrite copying meanwhile may hold the bytes from before: it starts again.
+    ++m_generation;
+    return ok;
+}
+
 void CHeldMailStore::closeAppend() {
     if (!m_append.isOpen()) return;
     m_append.close();

@@ -108,8 +108,10 @@ class CHeldMailStore {
     // Records whose routing was refused after all: they are gone, never delivered.
     bool withdraw(const std::vector<int64_t>& refs);
     // Gives the records held for oldName to newName (a user that renamed itself): copies are
-    // appended and flushed to disk before the originals are noted as gone. False (nothing
-    // changed) when that cannot be done.
+    // appended and flushed to disk before the originals are noted as gone. Records on their way
+    // to the user's connection are renamed where they are (they keep their place in the order),
+    // so that one whose delivery is not written stays the user's. False (nothing changed) when
+    // that cannot be done.
     bool carryOver(const char* oldName, const char* newName);
     // Ends a routing without waiting: the sync thread flushes everything appended so far to
     // disk. Returns the ticket that a later sync outcome covers (never 0).
@@ -235,6 +237,9 @@ class CHeldMailStore {
     bool compactLocked(std::unique_lock<std::recursive_mutex>& lock);
     void writerLoop();
     void syncLoop();
+    // Writes name into the name field of the records at these index positions, in the file, and
+    // flushes it to disk.
+    bool renameInPlace(const std::vector<uint32_t>& positions, const char* name);
     // Closes the append file; the directory entry of a new store file still needs a flush.
     void closeAppend();
     // Flushes the store file (and its directory entry when new) to disk; the lock is held.

@@ -147,6 +147,34 @@ TEST_F(HeldMailStoreFile, ARenameCarriesTheHeldRecordsToTheNewName) {
     EXPECT_EQ(handOver(store, "v"), Names{"2:two"});
 }
 
+// Records on their way to a user who renames and then leaves before they are written stay the
+// user's under its new name, before the ones carried over and mail that came meanwhile, across a
+// restart too; nothing is left under the old name to be dropped as orphaned.
+TEST_F(HeldMailStoreFile, RecordsOnTheirWayFollowARenameWhenTheyComeBack) {
+    ASSERT_TRUE(replaceFileAtomically(
+        path,
+        heldRecord("old", 1, "a") + two + heldRecord("old", 3, "b") + heldRecord("old", 4, "c")));
+    {
+        CHeldMailStore store(path);
+        ASSERT_TRUE(store.recover());
+        failFrom = 2;
+        ASSERT_TRUE(store.redeliverHeld("old", 0, 100, *this));
+        ASSERT_EQ(delivered, (Names{"1:a", "3:b"}));
+        failFrom = -1;
+        const std::vector<int64_t> onTheirWay = refs;
+        ASSERT_TRUE(store.carryOver("old", "new"));
+        ASSERT_TRUE(store.holdMail("new", 5, "d", 1) && store.finishHolding());
+        for (int64_t ref : onTheirWay) store.release(ref);  // the user left
+        EXPECT_EQ(store.heldFor("old"), 0u);
+        EXPECT_EQ(store.heldFor("new"), 4u);
+        EXPECT_TRUE(store.compactNow());
+    }
+    CHeldMailStore store(path);
+    ASSERT_TRUE(store.recover());
+    EXPECT_EQ(handOver(store, "old"), Names{});
+    EXPECT_EQ(handOver(store, "new"), (Names{"1:a", "3:b", "4:c", "5:d"}));
+}
+
 // A mail whose flush failed was refused to its sender: it is gone at once and never handed over,
 // nor after a restart. Mail held again after its sender had heard of success stays.
 TEST_F(HeldMailStoreFile, RecordsAFailedFlushRefusedAreNeverHandedOver) {
