@@ -163,14 +163,14 @@ TEST(HeadlessProgram, LosesNoAcceptedMailWhenKilledAndStopsOnSigterm) {
     ASSERT_EQ(::kill(tovis.pid, SIGTERM), 0);
     EXPECT_TRUE(rx.waitClosed(5000));
     EXPECT_EQ(tovis.wait(static_cast<int>(stop + 5000 - monotonicMs())), 0);  // within 5 s
-    // Its log begins with the start (taking over the socket file a killed server left) and ends
-    // with the stop.
+    // Its log holds the start (taking over the socket file a killed server left; the test's own
+    // probe may be logged as a refused log-in before it, since the worker serves as soon as it
+    // listens) and ends with the stop.
     const std::string log = contents(tovis.stderrPath);
-    EXPECT_EQ(log.rfind("tovis: started: version " TOVI_VERSION ", address 0.0.0.0, port " +
-                            std::to_string(port) + ", data directory " +
-                            dir.path.substr(0, dir.path.size() - 1) + "\n",
-                        0),
-              0u)
+    EXPECT_NE(log.find("tovis: started: version " TOVI_VERSION ", address 0.0.0.0, port " +
+                       std::to_string(port) + ", data directory " +
+                       dir.path.substr(0, dir.path.size() - 1) + "\n"),
+              std::string::npos)
         << log;
     EXPECT_EQ(log.substr(log.size() - 15), "tovis: stopped\n") << log;
 }
