@@ -4,6 +4,7 @@
 // leaves.
 #include <gtest/gtest.h>
 
+#include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QTest>
@@ -11,6 +12,7 @@
 
 #include "client/connection/message_file.h"
 #include "client/dialogs/mail_view_dlg.h"
+#include "client/dialogs/user_settings_dlg.h"
 #include "client_app_support.h"
 #include "qt_support.h"
 #include "ui/qt/tray_icon.h"
@@ -90,8 +92,18 @@ TEST(DesktopWindow, UnreadCountAndNotificationsThroughArrivalsOpeningAndDeleting
     f.w().openMail(1, true);  // bob's (dave's, on top, is read)
     f.expectCount("", "トヴィカ", "トヴィカ");
 
-    // With NOTIFY off nothing is announced; the setting is stored only once changed.
-    ASSERT_EQ(f.client.app->settings().setNotify(0), 0);
+    // NOTIFY turned off in "その他の設定(&O)": stored once changed, and nothing is announced.
+    EXPECT_EQ(contents(f.client.configDir + "Tovic.ini").find("NOTIFY"), std::string::npos);
+    {
+        ModalDriver settings([&](QWidget* modal) {
+            if (qobject_cast<CUserSettingsDlg*>(modal) == nullptr) return;
+            named<QCheckBox>(modal, QStringLiteral("メッセージ到着時にデスクトップ通知を表示する"))
+                ->setChecked(false);
+            click(modal, QStringLiteral("OK"));
+        });
+        f.w().changeUserOptions();
+    }
+    EXPECT_EQ(f.client.app->settings().notify(), 0);
     EXPECT_NE(contents(f.client.configDir + "Tovic.ini").find("NOTIFY=0"), std::string::npos);
     f.w().toTray();
     f.arrive("_TovicR17000000040", "erin", "昼食");
