@@ -1,8 +1,9 @@
 // Test support for the server: a raw protocol client that sends exact bytes and reads whole frames
 // with a time-out, the real server in this process on a free port with its files in a fresh
-// temporary directory, and readers of the server's files.
+// temporary directory (or the whole application), and readers of the server's files.
 #pragma once
 
+#include "server/app/server_app.h"
 #include "server/core/cc_rc_data.h"
 #include "support/test_support.h"
 
@@ -16,6 +17,18 @@ inline std::string mailBody(int32_t sendType, const std::string& user, const std
 // One record of the held-mail store: name, storing time, payload length, payload.
 inline std::string heldRecord(const std::string& name, int32_t time, const std::string& payload) {
     return nameField(name) + int32s({time, static_cast<int32_t>(payload.size())}) + payload;
+}
+// A 63-byte record of TovisUser.dat: name, group, address.
+inline std::string userRecord(const std::string& name, const std::string& group = "office") {
+    std::string address = "127.0.0.1";
+    address.resize(23, '\0');
+    return nameField(name) + nameField(group) + address;
+}
+// A record of TovisBackMail.dat: the recipient, the storing time and a message from "sender".
+inline std::string heldMessage(const std::string& name, int32_t storedTime,
+                               const std::string& text) {
+    return heldRecord(name, storedTime,
+                      int32s({MAIL_MESSAGE}) + nameField("sender") + int32s({1}) + text);
 }
 // "name:text" of each whole record of a held-mail store (text: after the delivery header).
 inline Names held(const std::string& storePath) {
@@ -105,6 +118,13 @@ class CTestClient {
     CTcpSocket m_socket;
 };
 
+// Connects and logs in as name, registering it when the server does not know it.
+inline bool enter(CTestClient& client, int port, const std::string& name) {
+    if (!client.connect(port)) return false;
+    const int reason = client.login(name);
+    return reason == LOGIN_ACCEPTED ||
+           (reason == LOGIN_UNKNOWN_NAME && client.registerUser(name, "office") == REGISTER_DONE);
+}
 // The flag of name in the server's list asked over a fresh connection: 1 or 0, -1 when not listed.
 inline int connectedFlag(int port, const std::string& name) {
     CTestClient c;
@@ -152,6 +172,37 @@ class ServerTest : public ::testing::Test {
     std::string storeFile() const { return dir.file("TovisBackMail.dat"); }
     TempDir dir;
     std::unique_ptr<CcRcData> worker;
+    int port = 0;
+};
+
+// The whole server (CServerApp) started in a fresh directory from Tovis.ini settings lines, users
+// and held mail written by hand (for the tests that link the application layer).
+class ServerAppTest : public ::testing::Test {
+  protected:
+    void TearDown() override {
+        app.reset();
+        CFileFaults::reset();
+    }
+    void startServer(const std::string& settings = "", const std::string& users = "",
+                     const std::string& store = "") {
+        ASSERT_TRUE(replaceFileAtomically(
+            ini(), "[SERVER]\nPORT=" + std::to_string(freePort()) + "\n" + settings));
+        ASSERT_TRUE(users.empty() || replaceFileAtomically(dir.file("TovisUser.dat"), users));
+        ASSERT_TRUE(store.empty() || replaceFileAtomically(storeFile(), store));
+        app = std::make_unique<CServerApp>(dir.path);
+        ASSERT_EQ(app->start(), CServerApp::START_OK) << app->startError();
+        port = app->listeningPort();
+    }
+    std::unique_ptr<CTestClient> enter(const std::string& name) {
+        auto client = std::make_unique<CTestClient>();
+        EXPECT_TRUE(test::enter(*client, port, name)) << name;
+        return client;
+    }
+    std::string ini() const { return dir.file("Tovis.ini"); }
+    std::string storeFile() const { return dir.file("TovisBackMail.dat"); }
+
+    TempDir dir;
+    std::unique_ptr<CServerApp> app;
     int port = 0;
 };
 

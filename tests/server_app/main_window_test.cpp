@@ -13,7 +13,6 @@
 #include <QTest>
 
 #include "server/app/server_about_dlg.h"
-#include "server/app/server_app.h"
 #include "server/app/server_main_dlg.h"
 #include "server/app/server_settings_dlg.h"
 #include "server/app/windowed_server.h"
@@ -35,24 +34,12 @@ class CTrayedMainDlg : public CServerMainDlg {
     bool trayAvailable() const override { return true; }
 };
 
-class ServerWindow : public ::testing::Test {
+class ServerWindow : public ServerAppTest {
   protected:
+    void SetUp() override { qtApp(); }
     void TearDown() override {
         window.reset();
-        app.reset();
-        CFileFaults::reset();
-    }
-    // Starts the server in a fresh directory with these settings lines, users and held mail.
-    void startServer(const std::string& settings = "", const std::string& users = "",
-                     const std::string& store = "") {
-        qtApp();
-        ASSERT_TRUE(replaceFileAtomically(
-            ini(), "[SERVER]\nPORT=" + std::to_string(freePort()) + "\n" + settings));
-        ASSERT_TRUE(users.empty() || replaceFileAtomically(dir.file("TovisUser.dat"), users));
-        ASSERT_TRUE(store.empty() || replaceFileAtomically(storeFile(), store));
-        app = std::make_unique<CServerApp>(dir.path);
-        ASSERT_EQ(app->start(), CServerApp::START_OK);
-        port = app->listeningPort();
+        ServerAppTest::TearDown();
     }
     template <class Window = CServerMainDlg>
     void openWindow() {
@@ -66,19 +53,9 @@ class ServerWindow : public ::testing::Test {
         return out;
     }
     std::string count() const { return window->countText()->text().toStdString(); }
-    std::unique_ptr<CTestClient> enter(const std::string& name) {
-        auto client = std::make_unique<CTestClient>();
-        EXPECT_TRUE(test::enter(*client, port, name)) << name;
-        return client;
-    }
-    std::string ini() const { return dir.file("Tovis.ini"); }
-    std::string storeFile() const { return dir.file("TovisBackMail.dat"); }
 
-    TempDir dir;
     CScriptedMessageBoxes boxes;
-    std::unique_ptr<CServerApp> app;
     std::unique_ptr<CServerMainDlg> window;
-    int port = 0;
 };
 
 TEST_F(ServerWindow, ListsTheRegisteredUsersSortedAndReloadsByButtonAndEnter) {
@@ -126,19 +103,11 @@ TEST_F(ServerWindow, DeletingTheSelectedUserDisconnectsItsClientAndRemovesItForG
     CTestClient newBob;
     ASSERT_TRUE(newBob.connect(port));
     EXPECT_EQ(newBob.login("bob"), LOGIN_UNKNOWN_NAME);
-}
 
-// The window and the control socket share one worker: a deletion made through the socket shows
-// at the window's next reload, and the window's own deletion of the same name changes nothing.
-TEST_F(ServerWindow, ADeletionThroughTheControlSocketShowsAtTheNextReload) {
-    startServer();
-    auto alice = enter("alice"), bob = enter("bob");
-    openWindow();
-    EXPECT_EQ(listed(), (Names{"alice", "bob"}));
-    const ControlResult done = app->worker()->control(CControlRequest::deleteUser("bob")).get();
-    EXPECT_EQ(done.answer, "OK\n");
-    EXPECT_TRUE(bob->waitClosed(5000));
-    EXPECT_EQ(listed(), (Names{"alice", "bob"}));  // not refreshed by itself
+    // The control socket shares the worker: its deletion shows at the next reload, not before.
+    EXPECT_EQ(app->worker()->control(CControlRequest::deleteUser("carol")).get().answer, "OK\n");
+    EXPECT_TRUE(carol->waitClosed(5000));
+    EXPECT_EQ(listed(), (Names{"alice", "carol"}));
     QTest::mouseClick(window->reloadButton(), Qt::LeftButton);
     EXPECT_EQ(listed(), (Names{"alice"}));
     EXPECT_EQ(count(), "1");

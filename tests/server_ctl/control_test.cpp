@@ -22,28 +22,11 @@
 
 #include "platform/event_log.h"
 #include "platform/unix_socket.h"
-#include "server/app/server_app.h"
 #include "server/ctl/tovis_ctl.h"
 #include "server/server_support.h"
 
 namespace tovi::test {
 namespace {
-
-std::string userRecord(const std::string& name, const std::string& group = "office") {
-    std::string address = "127.0.0.1";
-    address.resize(23, '\0');
-    return nameField(name) + nameField(group) + address;
-}
-std::string heldMessage(const std::string& name, int32_t storedTime, const std::string& text) {
-    return heldRecord(name, storedTime,
-                      int32s({MAIL_MESSAGE}) + nameField("sender") + int32s({1}) + text);
-}
-bool enter(CTestClient& client, int port, const std::string& name) {
-    if (!client.connect(port)) return false;
-    const int reason = client.login(name);
-    return reason == LOGIN_ACCEPTED ||
-           (reason == LOGIN_UNKNOWN_NAME && client.registerUser(name, "office") == REGISTER_DONE);
-}
 
 constexpr int32_t DAY = 86400;
 
@@ -70,7 +53,7 @@ Outcome tovisctl(const std::string& dir, std::vector<std::string> args) {
     return {code, drain(out), drain(err)};
 }
 
-class Control : public ::testing::Test {
+class Control : public ServerAppTest {
   protected:
     void SetUp() override {
         setEventLogSink([this](const std::string& line) {
@@ -79,24 +62,8 @@ class Control : public ::testing::Test {
         });
     }
     void TearDown() override {
-        app.reset();
+        ServerAppTest::TearDown();
         setEventLogSink(nullptr);
-    }
-    void startServer(const std::string& settings = "", const std::string& users = "",
-                     const std::string& store = "") {
-        ASSERT_TRUE(replaceFileAtomically(
-            dir.file("Tovis.ini"),
-            "[SERVER]\nPORT=" + std::to_string(freePort()) + "\n" + settings));
-        ASSERT_TRUE(users.empty() || replaceFileAtomically(dir.file("TovisUser.dat"), users));
-        ASSERT_TRUE(store.empty() || replaceFileAtomically(dir.file("TovisBackMail.dat"), store));
-        app = std::make_unique<CServerApp>(dir.path);
-        ASSERT_EQ(app->start(), CServerApp::START_OK) << app->startError();
-        port = app->listeningPort();
-    }
-    std::unique_ptr<CTestClient> enter(const std::string& name) {
-        auto client = std::make_unique<CTestClient>();
-        EXPECT_TRUE(test::enter(*client, port, name)) << name;
-        return client;
     }
     Outcome ctl(std::vector<std::string> args) { return tovisctl(dir.path, std::move(args)); }
     bool logged(const std::string& part) {
@@ -105,10 +72,6 @@ class Control : public ::testing::Test {
             if (line.find(part) != std::string::npos) return true;
         return false;
     }
-
-    TempDir dir;
-    std::unique_ptr<CServerApp> app;
-    int port = 0;
 
   private:
     std::mutex m_logMutex;
