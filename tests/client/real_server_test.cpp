@@ -82,10 +82,8 @@ TEST(RealServer, TwoProgramsSharingAMailDirectoryEachKeepEveryBroadcast) {
     for (int i = 0; i < 2; ++i) {
         const std::string dir = root.path + users[i] + "/";
         ASSERT_TRUE(makeDirectories(dir + "runtime"));
-        ASSERT_TRUE(replaceFileAtomically(dir + "Tovic.ini",
-                                          "[SERVER]\nPORT=" + std::to_string(port) +
-                                              "\nADDRESS=127.0.0.1\n[USER]\nNAME=" + users[i] +
-                                              "\nGROUP=office\nDIR=" + mail + "\n"));
+        ASSERT_TRUE(
+            replaceFileAtomically(dir + "Tovic.ini", clientIni(port, users[i], "office", mail)));
         ASSERT_TRUE(
             clients[i].start("tovic", {"--config-dir", dir}, dir + "tovic.stderr",
                              {"QT_QPA_PLATFORM=offscreen", "XDG_RUNTIME_DIR=" + dir + "runtime"}));

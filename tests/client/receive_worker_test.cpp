@@ -2,9 +2,6 @@
 // window, and deliveries kept while the mail directory is missing.
 #include <gtest/gtest.h>
 
-#include <set>
-#include <thread>
-
 #include "client_test_support.h"
 #include "ui/scripted_message_boxes.h"
 
@@ -138,55 +135,6 @@ TEST(ReceiveWorker, StopAndForcedEndReadStoppedAndTakeNothingAfterwards) {
         EXPECT_TRUE(f.received().empty());
         EXPECT_EQ(f.receiveView.getStatus(), ST_STOPPED);
     }
-}
-
-// Puts bytes into slot 0 of c as soon as it is empty (as the send worker does), without the
-// 5 ms steps of eventually(); false when it stays full for 10 s.
-bool feed(ClientStack& c, const std::string& bytes) {
-    for (const int64_t end = monotonicMs() + 10000; monotonicMs() < end;) {
-        if (c.receiveView.peekSlot(nullptr, 0) == 0 && c.put(0, bytes)) return true;
-        std::this_thread::yield();
-    }
-    return false;
-}
-
-// Two clients that share one mail directory, given the same broadcasts at the same moments (two
-// processes behave alike: the names are settled by the file system): every delivery ends up whole
-// in a file of its own, nothing is overwritten and no temporary file is left.
-TEST(ReceiveWorker, TwoClientsSharingADirectoryLoseNothingOverThousandsOfDeliveries) {
-    constexpr int EACH = 1500;
-    CScriptedMessageBoxes boxes;
-    TempClientStack bob(0, "bob", 0, false), carol(0, "carol", 0, false);
-    carol.dir = bob.dir;
-    carol.receiveParam.mailDirectory = carol.dir.c_str();
-    ASSERT_TRUE(makeDirectories(bob.dir));
-    std::vector<std::thread> feeders;
-    std::atomic<int> fed{0};
-    for (ClientStack* c : {&bob, &carol}) {
-        c->receiver.setNamePauseMsForTests(0);  // the most collisions the names can have
-        ASSERT_TRUE(c->startReceive());
-        feeders.emplace_back([&, c] {
-            for (int i = 0; i < EACH; ++i)
-                if (feed(*c, delivery(1700000000 + i, MAIL_MESSAGE, "boss", 1, std::to_string(i))))
-                    fed.fetch_add(1);
-        });
-    }
-    for (std::thread& t : feeders) t.join();
-    ASSERT_EQ(fed.load(), 2 * EACH);
-    ASSERT_TRUE(eventually([&] { return bob.received().size() == 2 * EACH; }, 60000))
-        << bob.received().size();
-    std::set<std::string> stored;  // owner, time and text of each file, all different
-    for (const std::string& name : bob.received()) {
-        MailHead head;
-        std::string text;
-        ASSERT_TRUE(CMessageFile::read(bob.dir + name, head, &text)) << name;
-        if (std::to_string(head.time - 1700000000) == text) stored.insert(head.owner + text);
-    }
-    EXPECT_EQ(stored.size(), 2u * EACH);
-    EXPECT_TRUE(eventually([&] {
-        return findFiles(bob.dir, std::string(CMessageFile::TEMPORARY_PREFIX) + "*").empty();
-    }));
-    EXPECT_TRUE(boxes.texts().empty());
 }
 
 }  // namespace

@@ -136,16 +136,6 @@ TEST(SendWorker, StopKeepsTheQueuedRequest) {
     EXPECT_EQ(f.slot(1), REQUEST);
 }
 
-TEST(SendWorker, ConnectionClosedByTheServerIsMadeAgainAtOnce) {
-    ScriptedServer server({ACCEPTED}, true);  // the first connection ends right after the log-in
-    TempClientStack f(server.port());
-    // A lost connection is not a failed attempt: the next one comes at the next pass.
-    ASSERT_TRUE(f.startSend() && eventually([&] { return f.sender.logIns() == 2; }, 3000));
-    EXPECT_EQ(server.accepted(), 2);
-    EXPECT_EQ(f.sendView.getStatus(), ST_CONNECTED);
-    EXPECT_EQ(CcRsData::connectFailures(), 0);
-}
-
 // The server counts a delivery as handed over once written: at an orderly stop the worker
 // half-closes and reads until the server has closed. What came is stored by the receive worker,
 // or, with a kept-mail store (the window's), kept there at once and written afterwards in one go.
@@ -175,7 +165,9 @@ TEST(SendWorker, AnOrderlyStopReadsUntilTheServerClosesAndEveryDeliveryIsKept) {
         server.join();
         EXPECT_EQ(f.sendView.getStatus(), ST_STOPPED);
         EXPECT_EQ(kept.count(), withStore ? 2u : 0u);
-        if (withStore) EXPECT_EQ(kept.writeAll(f.dir, "alice"), 2u);
+        if (withStore) {
+            EXPECT_EQ(kept.writeAll(f.dir, "alice"), 2u);
+        }
         const Names stored = f.received();
         ASSERT_EQ(stored.size(), 2u) << withStore;
         EXPECT_EQ(contents(f.dir + stored[0]).substr(56), "late 1");
@@ -183,10 +175,15 @@ TEST(SendWorker, AnOrderlyStopReadsUntilTheServerClosesAndEveryDeliveryIsKept) {
     }
 }
 
-TEST(SendWorker, ANewRegistrationIsSentOnceAndTheNextConnectionOnlyLogsIn) {
+// A connection the server closes after the log-in is made again at once (not a failed attempt);
+// a new registration is sent once, and the next connection only logs in.
+TEST(SendWorker, AConnectionClosedByTheServerIsMadeAgainAtOnceAndOnlyLogsIn) {
     ScriptedServer server({ACCEPTED, result(PKT_REGISTER_RESULT, 0)}, true);
     TempClientStack f(server.port(), "alice", 1);
     ASSERT_TRUE(f.startSend() && eventually([&] { return f.sender.logIns() == 2; }, 3000));
+    EXPECT_EQ(server.accepted(), 2);
+    EXPECT_EQ(f.sendView.getStatus(), ST_CONNECTED);
+    EXPECT_EQ(CcRsData::connectFailures(), 0);
     ASSERT_TRUE(f.put(1, REQUEST));
     EXPECT_TRUE(eventually([&] { return server.got(3) == REQUEST; })) << server.got(3).size();
     EXPECT_EQ(server.got(1).substr(0, 4), int32s({PKT_REGISTER}));

@@ -23,6 +23,13 @@ const char* const TIMEOUT = "サーバーとの通信中にタイムアウトが
 const char* const PROTOCOL =
     "サーバーとの接続シーケンスでエラーが発生しました。再接続を行います。\n";
 
+// After the log-in the server sends two packets at once: the worker leaves the first in the inbound
+// slot and waits with the second until that slot is emptied, taking no request meanwhile.
+std::string twoPacketsAfterTheLogIn(const std::string& f) {
+    if (getInt32(f.data()) != PKT_LOGIN) return std::string();
+    return result(PKT_LOGIN_RESULT, 0) + frame(PKT_USERLIST, "") + frame(PKT_USERLIST, "");
+}
+
 struct Row {
     int status;
     std::vector<int> answers;  // message-box answers, in order
@@ -173,12 +180,7 @@ TEST(ConnectionControl, ARequestIsWaitedForOnlyWhileAWorkerCanTakeIt) {
 }
 
 TEST(ConnectionControl, ARequestTheWorkerDoesNotTakeOpensTheWaitAndCancellingAsksToExit) {
-    // After the log-in the server sends two packets at once: the worker leaves the first in the
-    // inbound slot and waits with the second until that slot is emptied, taking no request.
-    ScriptedServer server([](const std::string& f) {
-        if (getInt32(f.data()) != PKT_LOGIN) return std::string();
-        return result(PKT_LOGIN_RESULT, 0) + frame(PKT_USERLIST, "") + frame(PKT_USERLIST, "");
-    });
+    ScriptedServer server(twoPacketsAfterTheLogIn);
     LiveControl c(server.port());
     c.host.waitResult = false;
     ASSERT_TRUE(c.loggedIn());
@@ -197,10 +199,7 @@ TEST(ConnectionControl, ARequestTheWorkerDoesNotTakeOpensTheWaitAndCancellingAsk
 // At exit a request still queued gets its moment (up to 3 s): one the worker takes after a second
 // leaves, and none is reported lost.
 TEST(ConnectionControl, ARequestQueuedAtExitIsGivenTimeToLeave) {
-    ScriptedServer server([](const std::string& f) {
-        if (getInt32(f.data()) != PKT_LOGIN) return std::string();
-        return result(PKT_LOGIN_RESULT, 0) + frame(PKT_USERLIST, "") + frame(PKT_USERLIST, "");
-    });
+    ScriptedServer server(twoPacketsAfterTheLogIn);
     LiveControl c(server.port());
     ASSERT_TRUE(c.loggedIn());
     ASSERT_TRUE(eventually([&] { return c.control.sendView().peekSlot(nullptr, SLOT_INBOUND); }));

@@ -36,7 +36,10 @@ std::vector<std::string> column(const std::vector<MailRow>& rows, std::string Ma
     return out;
 }
 
-TEST(MailboxList, MarksPeersAndTitlesOfBothBoxes) {
+// The date is local time with a four-digit year.
+TEST(MailboxList, MarksDatesPeersAndTitlesOfBothBoxes) {
+    setenv("TZ", "UTC", 1);
+    tzset();
     CScriptedMessageBoxes boxes;
     TempDir dir;
     const std::string title64(64, 't');
@@ -59,18 +62,13 @@ TEST(MailboxList, MarksPeersAndTitlesOfBothBoxes) {
     // A 64-byte title is whole; a longer one is cut by the 78-byte window.
     EXPECT_EQ(column(inbox, &MailRow::title), (Names{title64 + "zz", title64, "なし", "hi"}));
     EXPECT_EQ(inbox[3].fileName, "_TovicR17000000010");
+    EXPECT_EQ(inbox[3].date, "2023/11/14  22:13:21");
 
     const std::vector<MailRow> sent = CMailboxList::load(dir.path, "bob", SENT_BOX);
     EXPECT_EQ(column(sent, &MailRow::mark), (Names{"○", "●", "○"}));
     EXPECT_EQ(column(sent, &MailRow::peer), (Names{"alice", "alice", "ブロードキャスト"}));
     EXPECT_EQ(column(sent, &MailRow::title), (Names{"r", "q", "全員へ"}));
     EXPECT_TRUE(boxes.texts().empty());
-}
-
-TEST(MailboxList, DateIsLocalTimeWithFourDigitYear) {
-    setenv("TZ", "UTC", 1);
-    tzset();
-    EXPECT_EQ(CMailboxList::formatTime(1700000001), "2023/11/14  22:13:21");
 }
 
 // Other users' mail, the other box, unreadable files and long names are skipped silently; a
@@ -257,21 +255,10 @@ class MailMover : public ::testing::Test {
     const std::string from = root.path + "old/", to = root.path + "new/";
 };
 
-TEST_F(MailMover, MovesOnlyTheUsersMailAndLeavesFlagsAndOthers) {
-    put({{from, "_TovicR17000000010", "bob", "one"},
-         {from, "_TovicS1700000002", "bob", "two"},
-         {from, "_TovicR17000000030", "eve", "hers"},
-         {from, "_TovicRecvUp", "", std::string(2, '\0')},
-         {from, "notes.txt", "bob", "not mail"}});
-    EXPECT_TRUE(CMailMover::moveMailFiles(from, to, "bob"));
-    EXPECT_EQ(findFiles(to, "*"), (Names{"_TovicR17000000010", "_TovicS1700000002"}));
-    EXPECT_EQ(contents(to + "_TovicS1700000002"), mailOf("bob", "two"));
-    EXPECT_EQ(findFiles(from, "*"), (Names{"_TovicR17000000030", "_TovicRecvUp", "notes.txt"}));
-}
-
-// The same on one file system (a link) and across two (a copy, where a second one can be had:
-// /dev/shm is a tmpfs on most machines): never over a file, which stays behind and is counted.
-TEST_F(MailMover, NeverOverwritesCountsWhatStaysAndCrossesFileSystems) {
+// Only the user's mail files move, on one file system (a link) and across two (a copy, where a
+// second one can be had: /dev/shm is a tmpfs on most machines); flags, other users' mail and other
+// files stay. Never over a file: that one stays behind and is counted.
+TEST_F(MailMover, MovesOnlyTheUsersMailNeverOverwritesCountsWhatStaysAndCrossesFileSystems) {
     std::vector<std::string> targets{to};
     struct stat here, shm;
     struct ShmDir {
@@ -289,18 +276,25 @@ TEST_F(MailMover, NeverOverwritesCountsWhatStaysAndCrossesFileSystems) {
     for (const std::string& target : targets) {
         put({{from, "_TovicS1700000001", "bob", "old one"},
              {from, "_TovicS1700000002", "bob", "moves"},
+             {from, "_TovicR17000000010", "bob", "one"},
+             {from, "_TovicR17000000030", "eve", "hers"},
+             {from, "_TovicRecvUp", "", std::string(2, '\0')},
+             {from, "notes.txt", "bob", "not mail"},
              {target, "_TovicS1700000001", "bob", "already here"}});
         CMailMover mover(from, target, "bob");
         mover.run();
         EXPECT_TRUE(mover.finished());
-        EXPECT_EQ(mover.total(), 2);
+        EXPECT_EQ(mover.total(), 3);
         EXPECT_EQ(mover.left(), 1) << target;
         EXPECT_EQ(contents(target + "_TovicS1700000001"), mailOf("bob", "already here"));
         EXPECT_EQ(contents(from + "_TovicS1700000001"), mailOf("bob", "old one"));
         EXPECT_EQ(contents(target + "_TovicS1700000002"), mailOf("bob", "moves"));
         EXPECT_FALSE(fileExists(from + "_TovicS1700000002"));
+        EXPECT_EQ(contents(target + "_TovicR17000000010"), mailOf("bob", "one"));
         // Nothing half-copied is left under a temporary name.
-        EXPECT_EQ(findFiles(target, "*").size(), 2u);
+        EXPECT_EQ(findFiles(target, "*").size(), 3u);
+        EXPECT_EQ(findFiles(from, "*"),
+                  (Names{"_TovicR17000000030", "_TovicRecvUp", "_TovicS1700000001", "notes.txt"}));
         removeFile(from + "_TovicS1700000001");
     }
     if (targets.size() == 1) GTEST_SKIP() << "no second file system to copy across";

@@ -180,10 +180,8 @@ TEST(MainWindow, ANewMailDirectoryTakesTheMailAlongAndStoresTheMailKeptMeanwhile
     writeMail(mailDir, "_TovicR17000000010", 0, 0, "kept");
     ASSERT_TRUE(replaceFileAtomically(mailDir + "_TovicR17000000020",
                                       mailBytes("alice", 1700000001, 0, "bob", 0, "x")));
-    ASSERT_TRUE(replaceFileAtomically(
-        dir.path + "Tovic.ini",
-        "[SERVER]\nPORT=" + std::to_string(server.port()) +
-            "\nADDRESS=127.0.0.1\n[USER]\nNAME=alice\nGROUP=g\nDIR=" + dir.path + "gone/\n"));
+    ASSERT_TRUE(replaceFileAtomically(dir.path + "Tovic.ini",
+                                      clientIni(server.port(), "alice", "g", dir.path + "gone/")));
     ClientWindow client(dir.path, server.port(), "alice", "g");
     CClientMainDlg& w = *client.window;
     ASSERT_TRUE(pump([&] { return w.control().unsavedCount() == 2; }, 10000));
@@ -247,11 +245,8 @@ TEST(MainWindow, AMoveThatLeavesFilesBehindSaysHowMany) {
 
 // The pause after a worker start keeps the window painting and answering.
 TEST(MainWindow, TheWindowPaintsDuringThePauseAfterAWorkerStart) {
-    CScriptedMessageBoxes boxes;
-    ScriptedServer server{acceptingServer};
-    TempDir dir;
-    ClientWindow client(dir.path, server.port(), "alice", "sales");
-    CClientMainDlg& w = *client.window;
+    Fixture f;
+    CClientMainDlg& w = f.w();
     w.control().setStartPauseMs(800);
     w.control().killWorkers(1);
     int64_t paintedAt = 0;

@@ -47,10 +47,8 @@ TEST(Program, StopSignalsEndTheRunningClientInOrderKeepingMailItCouldNotStore) {
         SCOPED_TRACE(sig);
         TempDir dir;
         ASSERT_TRUE(replaceFileAtomically(
-            dir.file("Tovic.ini"), "[SERVER]\nPORT=" + std::to_string(server.port()) +
-                                       "\nADDRESS=127.0.0.1\n[USER]\nNAME=alice\nGROUP=sales\n"
-                                       "DIR=" +
-                                       dir.path + "missing/\n"));
+            dir.file("Tovic.ini"),
+            clientIni(server.port(), "alice", "sales", dir.path + "missing/")));
         const size_t framesBefore = server.types().size();
         ChildProgram tovic;
         ASSERT_TRUE(tovic.start("tovic", {"--config-dir", dir.path}, dir.file("err"),

@@ -10,6 +10,7 @@
 #include "client/app/client_app.h"
 #include "client/app/client_main_dlg.h"
 #include "support/qt_support.h"
+#include "support/scripted_server.h"
 
 namespace tovi::test {
 
@@ -28,10 +29,8 @@ struct ClientWindow {
         mailDir = dir + "mail/";
         makeDirectories(mailDir);
         if (!fileExists(dir + "Tovic.ini")) {
-            EXPECT_TRUE(replaceFileAtomically(dir + "Tovic.ini",
-                                              "[SERVER]\nPORT=" + std::to_string(port) +
-                                                  "\nADDRESS=127.0.0.1\n[USER]\nNAME=" + name +
-                                                  "\nGROUP=" + group + "\nDIR=" + mailDir + "\n"));
+            EXPECT_TRUE(
+                replaceFileAtomically(dir + "Tovic.ini", clientIni(port, name, group, mailDir)));
         }
         start();
     }

@@ -68,17 +68,8 @@ TEST(ComposeText, JoinsTitleAndBodyBetweenTheMarkersOrRefusesWithTheReasons) {
     const CComposeText::Verdict v = CComposeText::check(title, body);
     EXPECT_TRUE(v.accepted);
     EXPECT_EQ(v.text, "[Subject]:_[" + title + "]_" + body);
-}
-
-TEST(ComposeText, QuotationBlockAndTheCancelQuestion) {
-    const std::string block = CComposeText::quotationBlock(cp932("山田"), "line1\r\nline2");
-    EXPECT_EQ(block, "mail from <" + cp932("山田") +
-                         ">\r\n\r\nline1\r\nline2\r\n-------------------------------\r\n");
+    // An empty mail is quoted as nothing (the block's bytes are met in the compose dialog).
     EXPECT_EQ(CComposeText::quotationBlock("a", ""), "");
-    EXPECT_FALSE(CComposeText::cancelNeedsQuestion("", ""));
-    EXPECT_TRUE(CComposeText::cancelNeedsQuestion("", "x"));
-    EXPECT_TRUE(CComposeText::cancelNeedsQuestion("t", ""));
-    EXPECT_TRUE(CComposeText::cancelNeedsQuestion("", block));
 }
 
 // The view's split of a message text, loading (the read mark, the length bound) and saving.

@@ -107,9 +107,9 @@ TEST_F(Dialogs, ComposeSendComposesTheTextFromBothFields) {
 
 TEST_F(Dialogs, ComposeCancelAsksBeforeDiscardingAQuotationWhichKeepsAllButBrokenBytes) {
     CComposeDlg dlg;
-    dlg.setBody(CComposeText::quotationBlock("a", "quoted"));
+    dlg.setBody(CComposeText::quotationBlock("a", "quoted\r\nline"));
     EXPECT_EQ(named<QPlainTextEdit>(&dlg, QStringLiteral("本文"))->toPlainText(),
-              QStringLiteral("mail from <a>\n\nquoted\n-------------------------------\n"));
+              QStringLiteral("mail from <a>\n\nquoted\nline\n-------------------------------\n"));
     dlg.show();
     boxes.queueAnswer(IDCANCEL);
     dlg.reject();  // what Escape and the close box do

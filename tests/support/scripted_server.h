@@ -88,6 +88,14 @@ class ScriptedServer {
     std::thread m_thread;
 };
 
+// The Tovic.ini of a client of the server on port of 127.0.0.1, under name and group, with its
+// mail directory.
+inline std::string clientIni(int port, const std::string& name, const std::string& group,
+                             const std::string& mailDir) {
+    return "[SERVER]\nPORT=" + std::to_string(port) + "\nADDRESS=127.0.0.1\n[USER]\nNAME=" + name +
+           "\nGROUP=" + group + "\nDIR=" + mailDir + "\n";
+}
+
 // Accepts every log-in, registration and rename.
 inline std::string acceptingServer(const std::string& frameBytes) {
     switch (getInt32(frameBytes.data())) {
