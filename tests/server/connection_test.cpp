@@ -113,10 +113,6 @@ TEST_F(Isolation, TwoHundredConnectionsAndTheTwoHundredAndFirstWaits) {
     EXPECT_EQ(extra.next(3000).bytes(), result(PKT_LOGIN_RESULT, LOGIN_UNKNOWN_NAME));
 }
 
-}  // namespace tovi::test
-
-namespace tovi::test {
-
 // Connections that never log in cannot keep a user out: with all 200 slots taken, a waiting
 // connection takes the slot that has gone longest without a user once its log-in time is over.
 // A slot carrying a user is never taken.
@@ -136,10 +132,6 @@ TEST_F(Isolation, ConnectionsWithoutAUserMakeRoomForAWaitingOneOnesWithAUserNeve
     EXPECT_TRUE(idle[0].waitClosed(3000));  // the oldest without a user made room
     EXPECT_EQ(keeper->list(), (Names{"1:late", "1:keeper"}));
 }
-
-}  // namespace tovi::test
-
-namespace tovi::test {
 
 namespace {
 int64_t g_clockShift = 0;

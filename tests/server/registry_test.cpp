@@ -115,10 +115,6 @@ TEST_F(Registry, DeletingAUserDisconnectsItAndFreesItsPosition) {
     EXPECT_EQ(contents(userFile()).substr(63, 20), nameField("p3"));  // the freed position
 }
 
-}  // namespace tovi::test
-
-namespace tovi::test {
-
 // A rename that cannot be saved is refused and undone: the user keeps its name, mail to it is
 // delivered, and the file still holds the old name.
 TEST_F(Registry, ARenameThatCannotBeSavedIsUndone) {
