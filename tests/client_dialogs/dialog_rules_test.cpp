@@ -170,7 +170,6 @@ TEST(Registration, ChangedFlagAndTheAddressTakenOrTheRefusal) {
         {0, "192.168.200.1", "10.0.0.9", "B", "G", "", 1, "192.168.200.1"},
         {1, "10.0.0.1", "10.0.0.1", "a", "G", "", 1, "10.0.0.1"},
         {0, "mailhost.local", "mailhost.local", "B", "G", "", 1, "mailhost.local"},
-        {1, "mailhost.local", "mailhost.local", "B", "G", "", 1, "mailhost.local"},
         {1, "192.168.001.001", "192.168.001.001", "A", "G", "", 0, "192.168.001.001"},
         {1, "192.168.001.001", "192.168.001.002", "A", "G", "", 1, "192.168.1.2"},
         {1, "", "", "A", "G", noAddress, 0, ""},
