@@ -42,14 +42,18 @@ struct FakeNotifySocket {
     }
 };
 
+// A limit below 0 would make every held record look expired: it reads as 0 (kept for ever), and
+// confirming the limit in force writes nothing.
 TEST(ServerSettingsFile, FirstStartWritesPort6998AGivenPortIsKeptZeroCompletedAFailedWriteKept) {
     TempDir dir;
     const std::string ini = dir.file("Tovis.ini"), written = "[SERVER]\nPORT=6998\n";
     const std::string given = "; office server\n[SERVER]\nPORT=7000\nDELLIMIT=864000\n";
+    const std::string negative = "[SERVER]\nPORT=7000\nDELLIMIT=-1\n";
     // The file before, the port and hold limit read, the file after.
     const std::tuple<std::string, int, int, std::string> cases[] = {
         {"", 6998, 0, written},
         {given, 7000, 864000, given},
+        {negative, 7000, 0, negative},
         {"[SERVER]\nPORT=0\n", 6998, 0, written}};
     for (const auto& [before, port, holdLimit, after] : cases) {
         ASSERT_TRUE(before.empty() || replaceFileAtomically(ini, before));
@@ -57,20 +61,23 @@ TEST(ServerSettingsFile, FirstStartWritesPort6998AGivenPortIsKeptZeroCompletedAF
         ASSERT_TRUE(settings.prepare(ini));
         EXPECT_EQ(settings.port(), port);
         EXPECT_EQ(settings.holdLimit(), holdLimit);
+        EXPECT_EQ(settings.setHoldLimit(holdLimit), 0);
         EXPECT_EQ(contents(ini), after);
     }
-    // A failed write is reported and keeps the old value.
-    CServerSettings settings;
-    ASSERT_TRUE(settings.prepare(ini));
+    // A failed write is reported and keeps the old value. PORT=0 that cannot be completed on disk
+    // is 6998 all the same (not 0, which would let the system choose a port nobody knows).
+    ASSERT_TRUE(replaceFileAtomically(ini, "[SERVER]\nPORT=0\n"));
     CScriptedMessageBoxes boxes;
     CFileFaults::failRenamesTo("Tovis.ini");
+    CServerSettings settings;
+    ASSERT_TRUE(settings.prepare(ini));
     EXPECT_EQ(settings.setHoldLimit(86400), -1);
     EXPECT_FALSE(settings.setPort(7001));
-    EXPECT_EQ(settings.setHoldLimit(0), 0);  // unchanged: nothing written, nothing shown
     CFileFaults::reset();
     EXPECT_EQ(settings.holdLimit(), 0);
     EXPECT_EQ(settings.port(), 6998);
-    EXPECT_EQ(boxes.texts(), Names(2, cp932("初期化ファイルに設定失敗")));
+    EXPECT_EQ(contents(ini), "[SERVER]\nPORT=0\n");
+    EXPECT_EQ(boxes.texts(), Names(3, cp932("初期化ファイルに設定失敗")));
 }
 
 TEST(HeadlessProgram, APortInUseEndsWithTheMessageAndExitCode1) {
@@ -174,10 +181,6 @@ TEST(HeadlessProgram, LosesNoAcceptedMailWhenKilledAndStopsOnSigterm) {
         << log;
     EXPECT_EQ(log.substr(log.size() - 15), "tovis: stopped\n") << log;
 }
-
-}  // namespace tovi::test
-
-namespace tovi::test {
 
 // Killed at many moments while a sender's mail goes to a connected recipient that reads slowly
 // (its socket fills, mail waits), the program never loses mail it answered with success: what it

@@ -2,10 +2,8 @@
 // days <-> DELLIMIT rules of the holding-period dialog, and Tovis.ini values that cannot be used
 // as they are.
 #include "server/app/hold_period.h"
-#include "server/app/server_settings.h"
 #include "server/app/user_list.h"
 #include "server_app_support.h"
-#include "ui/scripted_message_boxes.h"
 
 namespace tovi::test {
 
@@ -108,31 +106,6 @@ TEST(HoldPeriod, DigitsOrNothingCanBeConfirmedAndNoDaysMeanForEver) {
     EXPECT_EQ(CHoldPeriod::confirmedDays(true, "0007"), 7);
     EXPECT_EQ(CHoldPeriod::confirmedDays(true, ""), 0);
     EXPECT_EQ(CHoldPeriod::confirmedDays(false, "7"), 0);
-}
-
-TEST(ServerSettingsFile, ANegativeHoldLimitKeepsMailForEverAndAnUnwritablePortStays6998) {
-    TempDir dir;
-    const std::string ini = dir.file("Tovis.ini");
-    const std::string given = "[SERVER]\nPORT=7000\nDELLIMIT=-1\n";
-    ASSERT_TRUE(replaceFileAtomically(ini, given));
-    CServerSettings settings;
-    ASSERT_TRUE(settings.prepare(ini));
-    EXPECT_EQ(settings.holdLimit(), 0);
-    EXPECT_EQ(settings.setHoldLimit(0), 0);  // nothing to write: 0 is in force
-    EXPECT_EQ(contents(ini), given);
-
-    // PORT=0 cannot be completed on disk: the box is shown, and the port is 6998 all the same
-    // (not 0, which would let the system choose a port nobody knows).
-    ASSERT_TRUE(replaceFileAtomically(ini, "[SERVER]\nPORT=0\n"));
-    CScriptedMessageBoxes boxes;
-    CFileFaults::failRenamesTo("Tovis.ini");
-    CServerSettings unwritable;
-    const bool prepared = unwritable.prepare(ini);
-    CFileFaults::reset();
-    EXPECT_TRUE(prepared);
-    EXPECT_EQ(unwritable.port(), 6998);
-    EXPECT_EQ(boxes.texts(), Names{cp932("初期化ファイルに設定失敗")});
-    EXPECT_EQ(contents(ini), "[SERVER]\nPORT=0\n");
 }
 
 }  // namespace tovi::test
