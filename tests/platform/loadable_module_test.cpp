@@ -2,23 +2,11 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
-
 #include "platform/file.h"
 #include "support/test_support.h"
 
 namespace tovi {
 namespace {
-
-TEST(LoadableModule, ProgramDirectoryIsWhereThisProgramLives) {
-    const std::string dir = CLoadableModule::programDirectory();
-    ASSERT_FALSE(dir.empty());
-    EXPECT_EQ(dir.front(), '/');
-    EXPECT_NE(dir.back(), '/');
-    std::error_code ec;
-    EXPECT_TRUE(std::filesystem::equivalent(dir + "/tovi_platform_tests", "/proc/self/exe", ec))
-        << dir;
-}
 
 TEST(LoadableModule, LoadsAModuleAndFindsWhatItExports) {
     CLoadableModule module;

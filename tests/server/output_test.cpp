@@ -54,12 +54,7 @@ TEST_F(Output, ClientsThatStopReadingCostOthersNothingAndTheirMailIsHeldInOrder)
 // mail queued for it is held.
 TEST_F(Output, AStalledClientIsClosedAfterTheStallLimitAndItsMailHeld) {
     worker.reset();
-    worker = std::make_unique<CcRcData>(dir.path);
-    worker->serverSocket().setOutputLimits(64u << 20, 1000);
-    ASSERT_TRUE(worker->start());
-    worker->postMessage(WM_SERVER_LISTEN, 0);
-    ASSERT_EQ(worker->waitListenResult(5000), CcRcData::LISTEN_OK);
-    port = worker->listeningPort();
+    ASSERT_TRUE(start(0, [](CcRcData& w) { w.serverSocket().setOutputLimits(64u << 20, 1000); }));
     auto a = connectUser("a", "g"), stuck = connectUser("stuck", "g");
     const int sent = 400;  // 7.6 MB: more than the sockets on both sides take
     for (int i = 0; i < sent; ++i)
@@ -105,10 +100,6 @@ TEST_F(Output, ADeletedUserReceivesWhatWasQueuedBeforeTheClose) {
     EXPECT_EQ(got.back(), "19");
     EXPECT_EQ(connectedFlag(port, "gone"), -1);
 }
-
-}  // namespace tovi::test
-
-namespace tovi::test {
 
 // A reader that takes a large backlog slowly, more than its socket holds, does not keep what it
 // has taken in the store file while the rest is on its way: the file is rewritten meanwhile and

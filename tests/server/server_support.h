@@ -3,6 +3,8 @@
 // temporary directory (or the whole application), and readers of the server's files.
 #pragma once
 
+#include <functional>
+
 #include "server/app/server_app.h"
 #include "server/core/cc_rc_data.h"
 #include "support/test_support.h"
@@ -152,8 +154,10 @@ class ServerTest : public ::testing::Test {
         CFileFaults::reset();
         setClockOffsetForTests(0);
     }
-    bool start(int32_t holdLimit = 0) {
+    // configure: what is set on the worker before it starts.
+    bool start(int32_t holdLimit = 0, const std::function<void(CcRcData&)>& configure = {}) {
         worker = std::make_unique<CcRcData>(dir.path);
+        if (configure) configure(*worker);
         if (!worker->start()) return false;
         if (holdLimit != 0) worker->postMessage(WM_SERVER_SET_HOLD_LIMIT, holdLimit);
         worker->postMessage(WM_SERVER_LISTEN, 0);
