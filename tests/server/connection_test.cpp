@@ -98,24 +98,10 @@ TEST_F(Isolation, StalledAndSilentConnectionsCostTheOthersNothingAndAreAnsweredA
     EXPECT_EQ(silent.registerUser("frank", "g"), REGISTER_DONE);
 }
 
-TEST_F(Isolation, TwoHundredConnectionsAndTheTwoHundredAndFirstWaits) {
-    std::vector<CTestClient> clients(CBsServerSocket::SLOT_COUNT);
-    for (size_t i = 0; i < clients.size(); ++i) {
-        ASSERT_TRUE(clients[i].connect(port));
-        ASSERT_EQ(clients[i].login("n" + std::to_string(i)), LOGIN_UNKNOWN_NAME) << i;
-    }
-    CTestClient extra;
-    ASSERT_TRUE(extra.connect(port));  // completes in the listen queue
-    ASSERT_TRUE(extra.sendFrame(PKT_LOGIN, nameField("extra")));
-    EXPECT_TRUE(extra.expectNothing(500));
-    EXPECT_EQ(clients[0].registerUser("n0", "g"), REGISTER_DONE);  // the 200 are served
-    clients[57].close();
-    EXPECT_EQ(extra.next(3000).bytes(), result(PKT_LOGIN_RESULT, LOGIN_UNKNOWN_NAME));
-}
-
-// Connections that never log in cannot keep a user out: with all 200 slots taken, a waiting
-// connection takes the slot that has gone longest without a user once its log-in time is over.
-// A slot carrying a user is never taken.
+// With all 200 slots taken a new connection waits while the 200 are served. Connections that
+// never log in cannot keep a user out: once its log-in time is over, a waiting connection takes
+// the slot that has gone longest without a user; a slot carrying a user is never taken, and a slot
+// a client gives up is taken at once.
 TEST_F(Isolation, ConnectionsWithoutAUserMakeRoomForAWaitingOneOnesWithAUserNever) {
     ASSERT_TRUE(registerOffline(port, "late", "g"));
     auto keeper = connectUser("keeper", "g");  // connected first: the oldest slot
@@ -124,13 +110,18 @@ TEST_F(Isolation, ConnectionsWithoutAUserMakeRoomForAWaitingOneOnesWithAUserNeve
         ASSERT_TRUE(idle[i].connect(port));
         ASSERT_EQ(idle[i].login("n" + std::to_string(i)), LOGIN_UNKNOWN_NAME) << i;
     }
-    CTestClient late;
+    CTestClient late, extra;
+    ASSERT_TRUE(extra.connect(port) && extra.sendFrame(PKT_LOGIN, nameField("extra")));
+    EXPECT_TRUE(extra.expectNothing(300));
+    EXPECT_EQ(idle[1].registerUser("n1", "g"), REGISTER_DONE);  // the 200 are served
+    idle[57].close();
+    EXPECT_EQ(extra.next(3000).bytes(), result(PKT_LOGIN_RESULT, LOGIN_UNKNOWN_NAME));
     ASSERT_TRUE(late.connect(port) && late.sendFrame(PKT_LOGIN, nameField("late")));
     // Within the others' log-in time nothing is taken from them.
     EXPECT_TRUE(late.expectNothing(1000));
     EXPECT_EQ(late.next(15000).bytes(), result(PKT_LOGIN_RESULT, LOGIN_ACCEPTED));
     EXPECT_TRUE(idle[0].waitClosed(3000));  // the oldest without a user made room
-    EXPECT_EQ(keeper->list(), (Names{"1:late", "1:keeper"}));
+    EXPECT_EQ(keeper->list(), (Names{"1:late", "1:keeper", "1:n1"}));
 }
 
 namespace {
