@@ -15,49 +15,32 @@ Names displayed(const CUserList& list) {
 }
 }  // namespace
 
-TEST(UserList, ListsStoredNamesInCollatedOrderAndSkipsATornRecord) {
+// A name of exactly 20 bytes has no NUL: the group that follows must not join it. 0x81 0x20 is
+// no cp932 character: shown as a replacement, deleted by its own bytes.
+TEST(UserList, ListsStoredNamesInCollatedOrderSkipsATornRecordAndDeletesByStoredBytes) {
     TempDir dir;
     const std::string file = dir.file("TovisUser.dat");
-    // A name of exactly 20 bytes has no NUL: the group that follows must not join it.
-    const std::string twenty = "abcdefghijklmnopqrst";
+    const std::string twenty = "abcdefghijklmnopqrst", odd = std::string("x\x81\x20y", 4);
     ASSERT_TRUE(replaceFileAtomically(
         file, userRecord("carol") + userRecord("Bob") + userRecord(cp932("山田")) +
                   userRecord(twenty, "groupname") + userRecord("alice") + userRecord("bob") +
-                  userRecord("Zed") + userRecord("torn").substr(0, 40)));
+                  userRecord(odd) + userRecord("Zed") + userRecord("torn").substr(0, 40)));
     CUserList list(file);
     ASSERT_TRUE(list.reload());
-    EXPECT_EQ(displayed(list),
-              (Names{"abcdefghijklmnopqrst", "alice", "Bob", "bob", "carol", "Zed", "山田"}));
+    ASSERT_TRUE(list.reload());  // reloading does not add to what is there
+    ASSERT_EQ(list.count(), 8u);
+    EXPECT_EQ(displayed(list), (Names{"abcdefghijklmnopqrst", "alice", "Bob", "bob", "carol",
+                                      "x\uFFFD y", "Zed", "山田"}));
+    EXPECT_EQ(list.line(5).name, odd);
+    EXPECT_EQ(list.removeAt(5), odd);
+    EXPECT_EQ(list.removeAt(9), "");
     EXPECT_EQ(list.count(), 7u);
+    EXPECT_EQ(list.insert("Carl"), 4u);  // later inserts keep the order
+    EXPECT_EQ(displayed(list)[4], "Carl");
 
-    // Reloading does not add to what is there.
-    ASSERT_TRUE(list.reload());
-    EXPECT_EQ(list.count(), 7u);
-
-    // A missing file leaves the list empty.
-    removeFile(file);
+    removeFile(file);  // a missing file leaves the list empty
     EXPECT_FALSE(list.reload());
     EXPECT_EQ(list.count(), 0u);
-}
-
-TEST(UserList, ADeletionNamesTheUserByItsStoredBytes) {
-    TempDir dir;
-    const std::string file = dir.file("TovisUser.dat");
-    // 0x81 0x20 is no cp932 character: shown as a replacement, deleted by its own bytes.
-    const std::string odd = std::string("x\x81\x20y", 4);
-    ASSERT_TRUE(replaceFileAtomically(file, userRecord("m") + userRecord(odd) + userRecord("a")));
-    CUserList list(file);
-    ASSERT_TRUE(list.reload());
-    ASSERT_EQ(list.count(), 3u);
-    EXPECT_EQ(list.line(0).name, "a");
-    EXPECT_EQ(list.line(2).name, odd);
-    EXPECT_NE(list.line(2).display, odd);
-    EXPECT_EQ(list.removeAt(2), odd);
-    EXPECT_EQ(list.removeAt(5), "");
-    EXPECT_EQ(list.count(), 2u);
-    // Later inserts keep the order.
-    EXPECT_EQ(list.insert("B"), 1u);
-    EXPECT_EQ(displayed(list), (Names{"a", "B", "m"}));
 }
 
 // The dialog opens from the limit in days rounded up (ticked whenever mail expires), with a note
