@@ -25,30 +25,6 @@ TEST(Packets, ATwentyByteNameTravelsWithoutANulAndComesBackWhole) {
     EXPECT_EQ(std::string(body, 20), std::string("\x93\xfa\x96\x7b", 4) + std::string(16, '\0'));
 }
 
-TEST(Packets, MailHeaderFieldsSitAtTheirOffsets) {
-    char body[MAX_MAIL_BODY];
-    std::string text = "[Subject]:_[t]_b";
-    size_t n = buildMail(body, SEND_TO_GROUP, "user", "group", MAIL_MESSAGE, "me", 12345,
-                         text.data(), text.size());
-    ASSERT_EQ(n, 72 + text.size());
-    EXPECT_EQ(getInt32(body), SEND_TO_GROUP);
-    EXPECT_EQ(std::string(body + 4, 4), "user");
-    EXPECT_EQ(body[8], '\0');
-    EXPECT_EQ(std::string(body + 24, 5), "group");
-    EXPECT_EQ(getInt32(body + 44), MAIL_MESSAGE);
-    EXPECT_EQ(std::string(body + 48, 2), "me");
-    EXPECT_EQ(getInt32(body + 68), 12345);
-    EXPECT_EQ(std::string(body + 72, text.size()), text);
-
-    MailRequest req;
-    ASSERT_TRUE(parseMailRequest(body, n, req));
-    EXPECT_EQ(req.sendType, SEND_TO_GROUP);
-    EXPECT_STREQ(req.destUser, "user");
-    EXPECT_STREQ(req.destGroup, "group");
-    EXPECT_EQ(req.payload, body + 44);
-    EXPECT_EQ(req.payloadLength, n - 44);
-}
-
 TEST(Packets, AReadNoticeIs72BytesAndItsDeliveryIs32) {
     char body[MAIL_HEADER_SIZE];
     ASSERT_EQ(buildReadNotice(body, "author", "reader", 1700000000), 72u);
