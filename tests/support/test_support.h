@@ -117,59 +117,6 @@ inline bool waitServerUp(int port, int timeoutMs) {
         timeoutMs);
 }
 
-// The real server, TOVI_BIN_DIR/tovis --headless --config-dir DIR, as a child with its stderr in
-// DIR/tovis.stderr; one still running at the end gets SIGTERM (SIGKILL after 5 s).
-struct ServerProcess {
-    pid_t pid = -1;
-    std::string stderrPath;
-    bool start(const std::string& configDir) {
-        const char* binDir = std::getenv("TOVI_BIN_DIR");
-        const std::string program = std::string(binDir ? binDir : "bin") + "/tovis";
-        if (!fileExists(program)) ADD_FAILURE() << "no " << program << " (build it: ninja tovis)";
-        stderrPath = configDir + "/tovis.stderr";
-        if ((pid = ::fork()) == 0) {
-            ::dup2(::open(stderrPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 2);
-            ::execl(program.c_str(), "tovis", "--headless", "--config-dir", configDir.c_str(),
-                    nullptr);
-            ::_exit(127);
-        }
-        return pid > 0;
-    }
-    // Waits at most timeoutMs: the exit code, -1 while it runs, -2 when killed by a signal.
-    int wait(int timeoutMs) {
-        int status = 0;
-        if (!eventually([&] { return ::waitpid(pid, &status, WNOHANG) == pid; }, timeoutMs))
-            return -1;
-        pid = -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -2;
-    }
-    ~ServerProcess() {
-        if (pid > 0 && ::kill(pid, SIGTERM) == 0 && wait(5000) == -1 && ::kill(pid, SIGKILL) == 0)
-            ::waitpid(pid, nullptr, 0);
-    }
-};
-
-// The real server on a free port of 127.0.0.1, its files in a directory of its own; start() waits
-// until it answers, stop() ends it with SIGTERM and expects a clean exit.
-struct RunningServer {
-    TempDir dir;
-    int port = freePort();
-    std::unique_ptr<ServerProcess> process;
-    RunningServer() {
-        EXPECT_TRUE(replaceFileAtomically(dir.file("Tovis.ini"),
-                                          "[SERVER]\nPORT=" + std::to_string(port) + "\n"));
-        start();
-    }
-    void start() {
-        process = std::make_unique<ServerProcess>();
-        EXPECT_TRUE(process->start(dir.path) && waitServerUp(port, 10000));
-    }
-    void stop() {
-        ::kill(process->pid, SIGTERM);
-        EXPECT_EQ(process->wait(10000), 0);
-    }
-};
-
 // A program of TOVI_BIN_DIR run as a child: argv after the program name, the environment changed
 // as given ("NAME=value" sets, "NAME" removes), stderr into stderrPath. One still running at the
 // end gets SIGTERM, then SIGKILL after 5 s.
@@ -218,6 +165,36 @@ struct ChildProgram {
     ~ChildProgram() {
         if (stop(SIGTERM, 5000) == -1 && pid > 0 && ::kill(pid, SIGKILL) == 0)
             ::waitpid(pid, nullptr, 0);
+    }
+};
+
+// The real server, TOVI_BIN_DIR/tovis --headless --config-dir DIR, as a child with its stderr in
+// DIR/tovis.stderr.
+struct ServerProcess : ChildProgram {
+    bool start(const std::string& configDir) {
+        return ChildProgram::start("tovis", {"--headless", "--config-dir", configDir},
+                                   configDir + "/tovis.stderr");
+    }
+};
+
+// The real server on a free port of 127.0.0.1, its files in a directory of its own; start() waits
+// until it answers, stop() ends it with SIGTERM and expects a clean exit.
+struct RunningServer {
+    TempDir dir;
+    int port = freePort();
+    std::unique_ptr<ServerProcess> process;
+    RunningServer() {
+        EXPECT_TRUE(replaceFileAtomically(dir.file("Tovis.ini"),
+                                          "[SERVER]\nPORT=" + std::to_string(port) + "\n"));
+        start();
+    }
+    void start() {
+        process = std::make_unique<ServerProcess>();
+        EXPECT_TRUE(process->start(dir.path) && waitServerUp(port, 10000));
+    }
+    void stop() {
+        ::kill(process->pid, SIGTERM);
+        EXPECT_EQ(process->wait(10000), 0);
     }
 };
 
