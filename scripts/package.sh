@@ -22,17 +22,7 @@ esac
 
 tools=(debhelper dpkg-dev fakeroot lintian cmake ninja-build pkgconf g++ libsystemd-dev
        libgtest-dev libgmock-dev qt6-base-dev)
-missing=()
-for p in "${tools[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  sudo=""
-  [ "$(id -u)" -eq 0 ] || sudo="sudo"
-  export DEBIAN_FRONTEND=noninteractive
-  $sudo apt-get update -qq
-  $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
-fi
+"$here/scripts/install-packages.sh" "${tools[@]}"
 
 out="$here/build/packages"
 version=$(dpkg-parsechangelog -l "$here/debian/changelog" -SVersion)

@@ -10,17 +10,7 @@ here=$(cd "$(dirname "$0")/.." && pwd)
 packages=(cmake g++ ninja-build pkgconf libgtest-dev libgmock-dev qt6-base-dev libqt6svg6
           libsystemd-dev xvfb xauth fonts-ipafont-gothic imagemagick trayer clang libclang-rt-14-dev
           desktop-file-utils appstream systemd groff-base dunst dbus-daemon)
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  sudo=""
-  [ "$(id -u)" -eq 0 ] || sudo="sudo"
-  export DEBIAN_FRONTEND=noninteractive
-  $sudo apt-get update -qq
-  $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
-fi
+"$here/scripts/install-packages.sh" "${packages[@]}"
 build_type=${BUILD_TYPE:-RelWithDebInfo}
 build=${BUILD_DIR:-$here/build}
 cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE="$build_type" ${CMAKE_ARGS:-}
