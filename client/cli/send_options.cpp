@@ -40,28 +40,22 @@ bool CSendOptions::parse(int argc, char** argv, std::string& error) {
                   {"--mail-dir", &mailDir},
                   {"--server", &server}};
     bool sendSeen = false;
+    const struct {
+        const char* name;
+        bool* flag;
+    } flags[] = {
+        {"--send", &sendSeen}, {"--all", &all}, {"--connected", &connected}, {"--save", &save}};
     for (int i = 1; i < argc; ++i) {
         const char* arg = argv[i];
         if (std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0) {
             help = true;
             return true;
         }
-        if (std::strcmp(arg, "--send") == 0) {
-            sendSeen = true;
-            continue;
+        bool isFlag = false;
+        for (const auto& f : flags) {
+            if (std::strcmp(arg, f.name) == 0) *f.flag = isFlag = true;
         }
-        if (std::strcmp(arg, "--all") == 0) {
-            all = true;
-            continue;
-        }
-        if (std::strcmp(arg, "--connected") == 0) {
-            connected = true;
-            continue;
-        }
-        if (std::strcmp(arg, "--save") == 0) {
-            save = true;
-            continue;
-        }
+        if (isFlag) continue;
         int taken = 0;
         for (const Valued& v : valued) {
             taken = takeValue(v.name, argc, argv, i, *v.value);
